@@ -1,0 +1,445 @@
+// Recording test platform.
+#include "fake/FakePlatform.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwctype>
+
+namespace ravitor::testing {
+namespace {
+
+constexpr std::uint32_t kWmClose = 0x0010;
+
+std::wstring Lower(std::wstring text) {
+  for (auto& c : text) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+  return text;
+}
+
+const wchar_t* HiveName(Hive hive) { return hive == Hive::LocalMachine ? L"HKLM" : L"HKCU"; }
+const wchar_t* HookName(HookKind kind) {
+  return kind == HookKind::Keyboard ? L"Keyboard" : L"Mouse";
+}
+
+std::uint16_t LanguageOf(std::uint32_t locale) {
+  return static_cast<std::uint16_t>(locale & 0xFFFF);
+}
+
+// A neutral sublanguage finds the language's default variant; neutral
+// Chinese is the simplified-script (PRC) variant, as on the real system.
+std::uint16_t DefaultVariant(std::uint16_t languageId) {
+  const std::uint16_t primary = languageId & 0x3FF;
+  return primary == 0x04 ? 0x0804 : static_cast<std::uint16_t>(0x0400 | primary);
+}
+
+}  // namespace
+
+std::wstring Hex(std::uint64_t value) {
+  static const wchar_t kDigits[] = L"0123456789ABCDEF";
+  std::wstring digits;
+  do {
+    digits.insert(digits.begin(), kDigits[value & 0xF]);
+    value >>= 4;
+  } while (value != 0);
+  return L"0x" + digits;
+}
+
+FakePlatform::FakePlatform() { catalog_.Load(RAVITOR_CATALOG_PATH); }
+
+FakePlatform::~FakePlatform() {
+  // Held warning threads still own their strings; let them finish.
+  RunHeldThreads();
+}
+
+// --- Test-side controls -----------------------------------------------------
+
+void FakePlatform::CreateRegistryKey(Hive hive, const std::wstring& path) {
+  registry_[{hive, Lower(path)}];
+}
+
+void FakePlatform::DeleteRegistryKey(Hive hive, const std::wstring& path) {
+  registry_.erase({hive, Lower(path)});
+}
+
+void FakePlatform::SetDword(Hive hive, const std::wstring& path, const std::wstring& name,
+                            std::uint32_t value) {
+  SetRaw(hive, path, name, kRegDword,
+         {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+          static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)});
+}
+
+void FakePlatform::SetRaw(Hive hive, const std::wstring& path, const std::wstring& name,
+                          std::uint32_t type, std::vector<unsigned char> data) {
+  registry_[{hive, Lower(path)}].values[Lower(name)] = FakeValue{type, std::move(data)};
+}
+
+void FakePlatform::DeleteValue(Hive hive, const std::wstring& path, const std::wstring& name) {
+  if (Key* key = FindKey(hive, path)) key->values.erase(Lower(name));
+}
+
+void FakePlatform::DenyRead(Hive hive, const std::wstring& path) {
+  registry_[{hive, Lower(path)}].denyRead = true;
+}
+
+const FakeValue* FakePlatform::FindValue(Hive hive, const std::wstring& path,
+                                         const std::wstring& name) const {
+  const auto key = registry_.find({hive, Lower(path)});
+  if (key == registry_.end()) return nullptr;
+  const auto value = key->second.values.find(Lower(name));
+  return value == key->second.values.end() ? nullptr : &value->second;
+}
+
+bool FakePlatform::KeyExists(Hive hive, const std::wstring& path) const {
+  return registry_.count({hive, Lower(path)}) != 0;
+}
+
+FakePlatform::Key* FakePlatform::FindKey(Hive hive, const std::wstring& path) {
+  const auto key = registry_.find({hive, Lower(path)});
+  return key == registry_.end() ? nullptr : &key->second;
+}
+
+std::vector<std::wstring> FakePlatform::JournalOf(const std::wstring& prefix) const {
+  std::vector<std::wstring> entries;
+  for (const auto& entry : journal_) {
+    if (entry.compare(0, prefix.size(), prefix) == 0) entries.push_back(entry);
+  }
+  return entries;
+}
+
+std::vector<std::wstring> FakePlatform::TraceLines() const {
+  std::vector<std::wstring> lines;
+  for (const auto& entry : JournalOf(L"Trace ")) lines.push_back(entry.substr(6));
+  return lines;
+}
+
+int FakePlatform::CallCount(const std::string& operation) const {
+  const auto found = callCounts_.find(operation);
+  return found == callCounts_.end() ? 0 : found->second;
+}
+
+int FakePlatform::OpenHandleCount() const {
+  return static_cast<int>(openKeys_.size() + openEventSources_.size() + openThreads_.size() +
+                          hooks_.size());
+}
+
+std::intptr_t FakePlatform::DeliverInput(HookKind kind, int code, std::uintptr_t wParam,
+                                         std::intptr_t lParam) {
+  const auto hooks = hooks_;  // a procedure may change the chain
+  for (const auto& [handle, hook] : hooks) {
+    if (hook.kind == kind) return hook.procedure(hook.context, code, wParam, lParam);
+  }
+  return 0;
+}
+
+int FakePlatform::InstalledHookCount(HookKind kind) const {
+  return static_cast<int>(std::count_if(
+      hooks_.begin(), hooks_.end(), [kind](const auto& hook) { return hook.second.kind == kind; }));
+}
+
+void FakePlatform::RunHeldThreads() {
+  while (!heldThreads_.empty()) {
+    const HeldThread thread = heldThreads_.front();
+    heldThreads_.erase(heldThreads_.begin());
+    thread.entry(thread.argument);
+  }
+}
+
+WindowHandle FakePlatform::AddWindow(const std::wstring& title, bool answersClose) {
+  const WindowHandle handle{NextHandle()};
+  windows_.push_back(FakeWindow{handle, title, {}, answersClose});
+  return handle;
+}
+
+std::vector<FakeWindow> FakePlatform::OpenBoxes() const {
+  std::vector<FakeWindow> boxes;
+  std::copy_if(windows_.begin(), windows_.end(), std::back_inserter(boxes),
+               [](const FakeWindow& window) { return !window.text.empty(); });
+  return boxes;
+}
+
+void FakePlatform::CloseWindowByUser(WindowHandle window) {
+  windows_.erase(std::remove_if(windows_.begin(), windows_.end(),
+                                [window](const FakeWindow& w) { return w.handle == window; }),
+                 windows_.end());
+}
+
+bool FakePlatform::Called(const std::string& operation) {
+  ++callCounts_[operation];
+  return failing_.count(operation) != 0;
+}
+
+// --- Registry ---------------------------------------------------------------
+
+RegistryKey FakePlatform::OpenKeyForRead(Hive hive, const wchar_t* path) {
+  if (Called("OpenKeyForRead")) return RegistryKey{};
+  const Key* key = FindKey(hive, path);
+  if (key == nullptr || key->denyRead) return RegistryKey{};
+  const auto handle = NextHandle();
+  openKeys_[handle] = OpenKey{hive, path};
+  return RegistryKey{handle};
+}
+
+bool FakePlatform::QueryValue(RegistryKey key, const wchar_t* name, void* data,
+                              std::uint32_t* size) {
+  if (Called("QueryValue")) return false;
+  const auto open = openKeys_.find(static_cast<std::uintptr_t>(key));
+  if (open == openKeys_.end()) return false;
+  const FakeValue* value = FindValue(open->second.hive, open->second.path, name);
+  if (value == nullptr) return false;
+  const auto length = static_cast<std::uint32_t>(value->data.size());
+  if (length > *size) {
+    *size = length;
+    return false;
+  }
+  if (length != 0) std::memcpy(data, value->data.data(), length);
+  *size = length;
+  return true;
+}
+
+void FakePlatform::CloseKey(RegistryKey key) {
+  Called("CloseKey");
+  openKeys_.erase(static_cast<std::uintptr_t>(key));
+}
+
+RegistryKey FakePlatform::CreateKey(Hive hive, const wchar_t* path) {
+  if (Called("CreateKey")) return RegistryKey{};
+  Record(L"CreateKey " + std::wstring(HiveName(hive)) + L"\\" + path);
+  if (Key* existing = FindKey(hive, path); existing != nullptr && existing->denyRead) {
+    return RegistryKey{};  // no access to the machine hive
+  }
+  CreateRegistryKey(hive, path);
+  const auto handle = NextHandle();
+  openKeys_[handle] = OpenKey{hive, path};
+  return RegistryKey{handle};
+}
+
+void FakePlatform::SetValue(RegistryKey key, const wchar_t* name, std::uint32_t type,
+                            const void* data, std::uint32_t size) {
+  if (Called("SetValue")) return;
+  Record(L"SetValue " + std::wstring(name));
+  const auto open = openKeys_.find(static_cast<std::uintptr_t>(key));
+  if (open == openKeys_.end()) return;
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  SetRaw(open->second.hive, open->second.path, name, type, {bytes, bytes + size});
+}
+
+// --- Everything else ----------------------------------------------------------
+
+void FakePlatform::OutputDebugText(const wchar_t* text) {
+  if (Called("OutputDebugText")) return;
+  Record(L"Trace " + std::wstring(text));
+}
+
+std::uintptr_t FakePlatform::StartWindowTimer(WindowHandle window, std::uintptr_t id,
+                                              std::uint32_t periodMs) {
+  if (Called("StartWindowTimer")) return 0;
+  Record(L"StartWindowTimer " + Hex(static_cast<std::uintptr_t>(window)) + L" " +
+         std::to_wstring(id) + L" " + std::to_wstring(periodMs));
+  return id;
+}
+
+void FakePlatform::StopWindowTimer(WindowHandle window, std::uintptr_t id) {
+  Called("StopWindowTimer");
+  Record(L"StopWindowTimer " + Hex(static_cast<std::uintptr_t>(window)) + L" " +
+         std::to_wstring(id));
+}
+
+void FakePlatform::RegisterSessionNotification(WindowHandle window) {
+  Called("RegisterSessionNotification");
+  Record(L"RegisterSessionNotification " + Hex(static_cast<std::uintptr_t>(window)));
+}
+
+void FakePlatform::UnregisterSessionNotification(WindowHandle window) {
+  Called("UnregisterSessionNotification");
+  Record(L"UnregisterSessionNotification " + Hex(static_cast<std::uintptr_t>(window)));
+}
+
+void FakePlatform::DisconnectSession() {
+  Called("DisconnectSession");
+  Record(L"DisconnectSession");
+}
+
+void FakePlatform::LogoffSession() {
+  Called("LogoffSession");
+  Record(L"LogoffSession");
+}
+
+HookHandle FakePlatform::InstallHook(HookKind kind, HookProcedure procedure, void* context) {
+  if (Called("InstallHook")) return HookHandle{};
+  Record(L"InstallHook " + std::wstring(HookName(kind)));
+  const auto handle = NextHandle();
+  hooks_[handle] = Hook{kind, procedure, context};
+  return HookHandle{handle};
+}
+
+void FakePlatform::RemoveHook(HookHandle hook) {
+  Called("RemoveHook");
+  const auto found = hooks_.find(static_cast<std::uintptr_t>(hook));
+  if (found == hooks_.end()) return;
+  Record(L"RemoveHook " + std::wstring(HookName(found->second.kind)));
+  hooks_.erase(found);
+}
+
+std::intptr_t FakePlatform::CallNextHook(int code, std::uintptr_t wParam, std::intptr_t lParam) {
+  Called("CallNextHook");
+  Record(L"CallNextHook " + std::to_wstring(code) + L" " + Hex(wParam) + L" " +
+         std::to_wstring(lParam));
+  return nextHookResult;
+}
+
+ThreadHandle FakePlatform::StartThread(ThreadEntry entry, void* argument) {
+  if (Called("StartThread")) return ThreadHandle{};
+  Record(L"StartThread");
+  const auto handle = NextHandle();
+  openThreads_.insert(handle);
+  if (threadMode == ThreadMode::RunAtOnce) {
+    entry(argument);
+  } else {
+    heldThreads_.push_back(HeldThread{entry, argument});
+  }
+  return ThreadHandle{handle};
+}
+
+void FakePlatform::ShowMessageBox(const wchar_t* text, const wchar_t* caption,
+                                  std::uint32_t style) {
+  Called("ShowMessageBox");
+  Record(L"MessageBox " + std::wstring(caption) + L" | " + Hex(style));
+  // The box stays up (as a top-level window) until closed.
+  windows_.push_back(FakeWindow{WindowHandle{NextHandle()}, caption, text});
+}
+
+void FakePlatform::Sleep(std::uint32_t milliseconds) {
+  Called("Sleep");
+  Record(L"Sleep " + std::to_wstring(milliseconds));
+}
+
+void FakePlatform::CloseThreadHandle(ThreadHandle thread) {
+  Called("CloseThreadHandle");
+  Record(L"CloseThreadHandle");
+  openThreads_.erase(static_cast<std::uintptr_t>(thread));
+}
+
+std::uint32_t FakePlatform::GetThreadLocale() {
+  Called("GetThreadLocale");
+  return threadLocale;
+}
+
+void FakePlatform::SetThreadLocale(std::uint32_t locale) {
+  if (Called("SetThreadLocale")) return;
+  Record(L"SetThreadLocale " + Hex(locale));
+  threadLocale = locale;
+}
+
+const std::wstring* FakePlatform::LookUpText(std::uint32_t messageId) const {
+  // Language 0: neutral, the thread's language, the user's and the system's
+  // default language, then US English.
+  const std::uint16_t candidates[] = {0, LanguageOf(threadLocale), userDefaultLanguage,
+                                      systemDefaultLanguage, 0x0409};
+  for (const std::uint16_t language : candidates) {
+    if (const std::wstring* text = catalog_.Find(messageId, language)) return text;
+    if ((language & 0x3FF) != 0 && (language >> 10) == 0) {
+      if (const std::wstring* text = catalog_.Find(messageId, DefaultVariant(language)))
+        return text;
+    }
+  }
+  return nullptr;
+}
+
+std::uint32_t FakePlatform::FormatCatalogMessage(std::uint32_t messageId, wchar_t* buffer,
+                                                 std::uint32_t capacity) {
+  if (Called("FormatCatalogMessage")) return 0;
+  const std::wstring* text = LookUpText(messageId);
+  if (text == nullptr) return 0;
+  std::wstring formatted;
+  for (std::size_t i = 0; i < text->size(); ++i) {
+    if ((*text)[i] != L'%' || i + 1 == text->size()) {
+      formatted.push_back((*text)[i]);
+      continue;
+    }
+    const wchar_t next = (*text)[++i];
+    if (next == L'0') break;  // "%0" ends the text without a line break
+    if (next == L'n') {
+      formatted += L"\r\n";
+    } else {
+      formatted.push_back(next);  // "%%", "%." and the like
+    }
+  }
+  if (formatted.size() + 1 > capacity) return 0;
+  std::wmemcpy(buffer, formatted.c_str(), formatted.size() + 1);
+  return static_cast<std::uint32_t>(formatted.size());
+}
+
+std::uint32_t FakePlatform::GetModulePath(wchar_t* buffer, std::uint32_t capacity) {
+  if (Called("GetModulePath") || capacity == 0) return 0;
+  // Like the real call, a path that does not fit is cut and fills the buffer.
+  const std::size_t length = std::min<std::size_t>(modulePath.size(), capacity - 1);
+  std::wmemcpy(buffer, modulePath.c_str(), length);
+  buffer[length] = 0;
+  return modulePath.size() < capacity ? static_cast<std::uint32_t>(length) : capacity;
+}
+
+bool FakePlatform::EnumerateWindows(WindowVisitor visitor, void* context) {
+  if (Called("EnumerateWindows")) return false;
+  std::vector<WindowHandle> handles;
+  for (const auto& window : windows_) handles.push_back(window.handle);
+  for (const WindowHandle handle : handles) {
+    if (!visitor(handle, context)) break;
+  }
+  return true;
+}
+
+int FakePlatform::GetWindowTitle(WindowHandle window, wchar_t* buffer, int capacity) {
+  if (Called("GetWindowTitle") || capacity <= 0) return 0;
+  for (const auto& candidate : windows_) {
+    if (candidate.handle != window) continue;
+    const auto length =
+        std::min<std::size_t>(candidate.title.size(), static_cast<std::size_t>(capacity - 1));
+    std::wmemcpy(buffer, candidate.title.c_str(), length);
+    buffer[length] = 0;
+    return static_cast<int>(length);
+  }
+  return 0;
+}
+
+void FakePlatform::SendMessageWithTimeout(WindowHandle window, std::uint32_t message,
+                                          std::uintptr_t wParam, std::intptr_t lParam,
+                                          std::uint32_t flags, std::uint32_t timeoutMs) {
+  Called("SendMessageWithTimeout");
+  const auto target = std::find_if(windows_.begin(), windows_.end(),
+                                   [window](const FakeWindow& w) { return w.handle == window; });
+  const std::wstring title = target == windows_.end() ? L"?" : target->title;
+  Record(L"SendMessageTimeout " + title + L" " + Hex(message) + L" " + std::to_wstring(wParam) +
+         L" " + std::to_wstring(lParam) + L" " + std::to_wstring(flags) + L" " +
+         std::to_wstring(timeoutMs));
+  if (message == kWmClose && target != windows_.end() && target->answersClose) {
+    windows_.erase(target);
+  }
+}
+
+EventSourceHandle FakePlatform::OpenEventSource(const wchar_t* sourceName) {
+  if (Called("OpenEventSource")) return EventSourceHandle{};
+  Record(L"OpenEventSource " + std::wstring(sourceName));
+  const auto handle = NextHandle();
+  openEventSources_.insert(handle);
+  return EventSourceHandle{handle};
+}
+
+void FakePlatform::ReportEvent(EventSourceHandle source, std::uint16_t type, std::uint16_t category,
+                               std::uint32_t eventId) {
+  if (Called("ReportEvent")) return;
+  if (openEventSources_.count(static_cast<std::uintptr_t>(source)) == 0) return;
+  Record(L"ReportEvent " + std::to_wstring(type) + L" " + std::to_wstring(category) + L" " +
+         std::to_wstring(eventId));
+}
+
+void FakePlatform::CloseEventSource(EventSourceHandle source) {
+  Called("CloseEventSource");
+  Record(L"CloseEventSource");
+  openEventSources_.erase(static_cast<std::uintptr_t>(source));
+}
+
+void FakePlatform::TrimWorkingSet() {
+  Called("TrimWorkingSet");
+  Record(L"TrimWorkingSet");
+}
+
+}  // namespace ravitor::testing

@@ -1,0 +1,167 @@
+// Recording platform for tests: an in-memory registry for both hives, a
+// journal of what the program asked the system to do, switchable failures,
+// top-level windows, installed hooks and warning threads under test control.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fake/McCatalog.h"
+#include "platform/Platform.h"
+
+namespace ravitor::testing {
+
+struct FakeValue {
+  std::uint32_t type;
+  std::vector<unsigned char> data;
+};
+
+struct FakeWindow {
+  WindowHandle handle;
+  std::wstring title;
+  std::wstring text;         // a message box's text
+  bool answersClose = true;  // false: WM_CLOSE times out and the window stays
+};
+
+enum class ThreadMode { RunAtOnce, Hold };
+
+class FakePlatform : public Platform {
+ public:
+  FakePlatform();
+  ~FakePlatform() override;
+
+  // --- Registry contents, as Group Policy or an administrator leaves them.
+  void CreateRegistryKey(Hive hive, const std::wstring& path);
+  void DeleteRegistryKey(Hive hive, const std::wstring& path);
+  void SetDword(Hive hive, const std::wstring& path, const std::wstring& name, std::uint32_t value);
+  void SetRaw(Hive hive, const std::wstring& path, const std::wstring& name, std::uint32_t type,
+              std::vector<unsigned char> data);
+  void DeleteValue(Hive hive, const std::wstring& path, const std::wstring& name);
+  void DenyRead(Hive hive, const std::wstring& path);  // access refused
+  const FakeValue* FindValue(Hive hive, const std::wstring& path, const std::wstring& name) const;
+  bool KeyExists(Hive hive, const std::wstring& path) const;
+
+  // --- Failures: the named operation fails from now on.
+  void Fail(const std::string& operation) { failing_.insert(operation); }
+  void Heal(const std::string& operation) { failing_.erase(operation); }
+
+  // --- What happened. The journal holds every call that changes something
+  // outside the process, and trace lines as "Trace <text>", in order.
+  const std::vector<std::wstring>& Journal() const { return journal_; }
+  // The journal's entries that start with `prefix`.
+  std::vector<std::wstring> JournalOf(const std::wstring& prefix) const;
+  std::vector<std::wstring> TraceLines() const;
+  void ClearJournal() { journal_.clear(); }
+  int CallCount(const std::string& operation) const;
+  // Registry keys, event sources, thread handles and hooks not yet given back.
+  int OpenHandleCount() const;
+
+  // --- Input through the installed hooks, as the system would deliver it.
+  std::intptr_t DeliverInput(HookKind kind, int code = 0, std::uintptr_t wParam = 0x100,
+                             std::intptr_t lParam = 0);
+  int InstalledHookCount(HookKind kind) const;
+  std::intptr_t nextHookResult = 0;
+
+  // --- Warning threads.
+  ThreadMode threadMode = ThreadMode::RunAtOnce;
+  void RunHeldThreads();
+  std::size_t HeldThreadCount() const { return heldThreads_.size(); }
+
+  // --- Top-level windows; message boxes join this list while open.
+  WindowHandle AddWindow(const std::wstring& title, bool answersClose = true);
+  std::vector<FakeWindow> OpenBoxes() const;
+  const std::vector<FakeWindow>& Windows() const { return windows_; }
+  // Closes a box as the user would, with its button.
+  void CloseWindowByUser(WindowHandle window);
+
+  // --- Language settings and the catalogue.
+  std::uint32_t threadLocale = 0x0409;
+  std::uint16_t userDefaultLanguage = 0x0409;
+  std::uint16_t systemDefaultLanguage = 0x0409;
+  const McCatalog& Catalog() const { return catalog_; }
+  std::wstring modulePath = L"C:\\Program Files\\Tolvex Pellan Session Timers\\RAVITOR.exe";
+
+  // --- Platform.
+  RegistryKey OpenKeyForRead(Hive hive, const wchar_t* path) override;
+  bool QueryValue(RegistryKey key, const wchar_t* name, void* data, std::uint32_t* size) override;
+  void CloseKey(RegistryKey key) override;
+  RegistryKey CreateKey(Hive hive, const wchar_t* path) override;
+  void SetValue(RegistryKey key, const wchar_t* name, std::uint32_t type, const void* data,
+                std::uint32_t size) override;
+  void OutputDebugText(const wchar_t* text) override;
+  std::uintptr_t StartWindowTimer(WindowHandle window, std::uintptr_t id,
+                                  std::uint32_t periodMs) override;
+  void StopWindowTimer(WindowHandle window, std::uintptr_t id) override;
+  void RegisterSessionNotification(WindowHandle window) override;
+  void UnregisterSessionNotification(WindowHandle window) override;
+  void DisconnectSession() override;
+  void LogoffSession() override;
+  HookHandle InstallHook(HookKind kind, HookProcedure procedure, void* context) override;
+  void RemoveHook(HookHandle hook) override;
+  std::intptr_t CallNextHook(int code, std::uintptr_t wParam, std::intptr_t lParam) override;
+  ThreadHandle StartThread(ThreadEntry entry, void* argument) override;
+  void ShowMessageBox(const wchar_t* text, const wchar_t* caption, std::uint32_t style) override;
+  void Sleep(std::uint32_t milliseconds) override;
+  void CloseThreadHandle(ThreadHandle thread) override;
+  std::uint32_t GetThreadLocale() override;
+  void SetThreadLocale(std::uint32_t locale) override;
+  std::uint32_t FormatCatalogMessage(std::uint32_t messageId, wchar_t* buffer,
+                                     std::uint32_t capacity) override;
+  std::uint32_t GetModulePath(wchar_t* buffer, std::uint32_t capacity) override;
+  bool EnumerateWindows(WindowVisitor visitor, void* context) override;
+  int GetWindowTitle(WindowHandle window, wchar_t* buffer, int capacity) override;
+  void SendMessageWithTimeout(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                              std::intptr_t lParam, std::uint32_t flags,
+                              std::uint32_t timeoutMs) override;
+  EventSourceHandle OpenEventSource(const wchar_t* sourceName) override;
+  void ReportEvent(EventSourceHandle source, std::uint16_t type, std::uint16_t category,
+                   std::uint32_t eventId) override;
+  void CloseEventSource(EventSourceHandle source) override;
+  void TrimWorkingSet() override;
+
+ private:
+  struct Key {
+    std::map<std::wstring, FakeValue> values;  // by lower-case name
+    bool denyRead = false;
+  };
+  struct OpenKey {
+    Hive hive;
+    std::wstring path;
+  };
+  struct Hook {
+    HookKind kind;
+    HookProcedure procedure;
+    void* context;
+  };
+  struct HeldThread {
+    ThreadEntry entry;
+    void* argument;
+  };
+
+  bool Called(const std::string& operation);  // counts the call; true when it must fail
+  void Record(std::wstring entry) { journal_.push_back(std::move(entry)); }
+  std::uintptr_t NextHandle() { return ++lastHandle_; }
+  Key* FindKey(Hive hive, const std::wstring& path);
+  const std::wstring* LookUpText(std::uint32_t messageId) const;
+
+  std::map<std::pair<Hive, std::wstring>, Key> registry_;  // by lower-case path
+  std::map<std::uintptr_t, OpenKey> openKeys_;
+  std::set<std::uintptr_t> openEventSources_;
+  std::set<std::uintptr_t> openThreads_;
+  std::map<std::uintptr_t, Hook> hooks_;
+  std::vector<HeldThread> heldThreads_;
+  std::vector<FakeWindow> windows_;
+  std::set<std::string> failing_;
+  std::map<std::string, int> callCounts_;
+  std::vector<std::wstring> journal_;
+  std::uintptr_t lastHandle_ = 0x1000;
+  McCatalog catalog_;
+};
+
+// Hex rendering used in journal entries, e.g. "0x250010".
+std::wstring Hex(std::uint64_t value);
+
+}  // namespace ravitor::testing
