@@ -1,0 +1,69 @@
+// The three session timers of the process: created from policy, driven by
+// ticks, session notifications, input and policy changes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "notify/Notifier.h"
+#include "timers/SessionTimer.h"
+
+namespace ravitor {
+
+inline constexpr std::uintptr_t kTickTimerId = 151;
+inline constexpr std::uint32_t kEventCategoryCount = 4;
+
+enum class TimerSlot { Active, ActiveButIdle, Disconnected };
+
+class TimerSet : public WarningExpiry {
+ public:
+  // `applicationName` names the event-log source; it may be filled in after
+  // construction but before InitializeAllTimers.
+  TimerSet(Platform& platform, DebugTrace& trace, Notifier& notifier,
+           const wchar_t* applicationName);
+  TimerSet(const TimerSet&) = delete;
+  TimerSet& operator=(const TimerSet&) = delete;
+
+  // The application window, to which the tick timer and the session
+  // notifications are bound. Set before InitializeAllTimers.
+  void SetWindow(WindowHandle window) { window_ = window; }
+
+  // True when there is work to do: the master switch is on and at least one
+  // timer is enabled.
+  bool InitializeAllTimers();
+  void DestroyAllTimers();
+  void OnTick(std::uintptr_t timerIdentifier);
+  void OnSessionChange(std::uint32_t code);
+  void OnPolicyChange();
+
+  // Low-level input: resets the idle count and passes the event on.
+  std::intptr_t OnKeyboardInput(int code, std::uintptr_t wParam, std::intptr_t lParam);
+  std::intptr_t OnMouseInput(int code, std::uintptr_t wParam, std::intptr_t lParam);
+
+  bool ReachedLimit(std::uint32_t captionId) const override;
+
+  const SessionTimer* Timer(TimerSlot slot) const { return SlotOf(slot).get(); }
+  bool Disconnected() const { return disconnected_; }
+
+ private:
+  std::unique_ptr<SessionTimer>& SlotOf(TimerSlot slot);
+  const std::unique_ptr<SessionTimer>& SlotOf(TimerSlot slot) const;
+  void ResetCount(TimerSlot slot);
+  bool TickSlot(TimerSlot slot);
+  std::intptr_t OnInput(const wchar_t* traceLine, int code, std::uintptr_t wParam,
+                        std::intptr_t lParam);
+
+  Platform& platform_;
+  DebugTrace& trace_;
+  Notifier& notifier_;
+  const wchar_t* applicationName_;
+  TimerServices services_;
+  std::unique_ptr<SessionTimer> active_;
+  std::unique_ptr<SessionTimer> activeButIdle_;
+  std::unique_ptr<SessionTimer> disconnectedTimer_;
+  bool disconnected_ = false;
+  std::uintptr_t tickTimerId_ = 0;
+  WindowHandle window_{};
+};
+
+}  // namespace ravitor
