@@ -96,6 +96,20 @@ class Platform {
 
   // Process.
   virtual void TrimWorkingSet() = 0;
+
+  // Application window and its messages.
+  virtual std::uint32_t ActiveConsoleSessionId() = 0;
+  // Creates the hidden application window of the registered class; the
+  // window is never shown. Returns 0 on failure.
+  virtual WindowHandle CreateApplicationWindow(const wchar_t* className, const wchar_t* title) = 0;
+  virtual void DestroyApplicationWindow(WindowHandle window) = 0;
+  virtual void PostQuit(int exitCode) = 0;
+  // Begins and ends painting without drawing anything.
+  virtual void PaintNothing(WindowHandle window) = 0;
+  virtual std::intptr_t DefaultWindowProcedure(WindowHandle window, std::uint32_t message,
+                                               std::uintptr_t wParam, std::intptr_t lParam) = 0;
+  // Whole-string comparison ignoring case, as the system's user locale sees it.
+  virtual bool EqualsIgnoringCase(const wchar_t* first, const wchar_t* second) = 0;
 };
 
 }  // namespace ravitor

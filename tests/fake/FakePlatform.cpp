@@ -442,4 +442,43 @@ void FakePlatform::TrimWorkingSet() {
   Record(L"TrimWorkingSet");
 }
 
+std::uint32_t FakePlatform::ActiveConsoleSessionId() {
+  Called("ActiveConsoleSessionId");
+  return consoleSessionId;
+}
+
+WindowHandle FakePlatform::CreateApplicationWindow(const wchar_t* className, const wchar_t* title) {
+  if (Called("CreateApplicationWindow")) return WindowHandle{};
+  Record(L"CreateApplicationWindow " + std::wstring(className) + L" | " + title);
+  return applicationWindow;
+}
+
+void FakePlatform::DestroyApplicationWindow(WindowHandle window) {
+  Called("DestroyApplicationWindow");
+  Record(L"DestroyApplicationWindow " + Hex(static_cast<std::uintptr_t>(window)));
+}
+
+void FakePlatform::PostQuit(int exitCode) {
+  Called("PostQuit");
+  Record(L"PostQuit " + std::to_wstring(exitCode));
+}
+
+void FakePlatform::PaintNothing(WindowHandle window) {
+  Called("PaintNothing");
+  Record(L"PaintNothing " + Hex(static_cast<std::uintptr_t>(window)));
+}
+
+std::intptr_t FakePlatform::DefaultWindowProcedure(WindowHandle window, std::uint32_t message,
+                                                   std::uintptr_t wParam, std::intptr_t lParam) {
+  Called("DefaultWindowProcedure");
+  Record(L"DefaultWindowProcedure " + Hex(static_cast<std::uintptr_t>(window)) + L" " +
+         Hex(message) + L" " + std::to_wstring(wParam) + L" " + std::to_wstring(lParam));
+  return defaultProcedureResult;
+}
+
+bool FakePlatform::EqualsIgnoringCase(const wchar_t* first, const wchar_t* second) {
+  Called("EqualsIgnoringCase");
+  return Lower(first) == Lower(second);
+}
+
 }  // namespace ravitor::testing

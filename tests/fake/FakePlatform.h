@@ -84,6 +84,11 @@ class FakePlatform : public Platform {
   const McCatalog& Catalog() const { return catalog_; }
   std::wstring modulePath = L"C:\\Program Files\\Tolvex Pellan Session Timers\\RAVITOR.exe";
 
+  // --- The application window.
+  std::uint32_t consoleSessionId = 1;
+  WindowHandle applicationWindow{0x42};
+  std::intptr_t defaultProcedureResult = 0x5A;
+
   // --- Platform.
   RegistryKey OpenKeyForRead(Hive hive, const wchar_t* path) override;
   bool QueryValue(RegistryKey key, const wchar_t* name, void* data, std::uint32_t* size) override;
@@ -121,6 +126,14 @@ class FakePlatform : public Platform {
                    std::uint32_t eventId) override;
   void CloseEventSource(EventSourceHandle source) override;
   void TrimWorkingSet() override;
+  std::uint32_t ActiveConsoleSessionId() override;
+  WindowHandle CreateApplicationWindow(const wchar_t* className, const wchar_t* title) override;
+  void DestroyApplicationWindow(WindowHandle window) override;
+  void PostQuit(int exitCode) override;
+  void PaintNothing(WindowHandle window) override;
+  std::intptr_t DefaultWindowProcedure(WindowHandle window, std::uint32_t message,
+                                       std::uintptr_t wParam, std::intptr_t lParam) override;
+  bool EqualsIgnoringCase(const wchar_t* first, const wchar_t* second) override;
 
  private:
   struct Key {

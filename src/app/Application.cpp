@@ -1,0 +1,64 @@
+// Start-up checks and the window procedure's table of messages.
+#include "app/Application.h"
+
+#include "settings/PolicyNames.h"
+
+namespace ravitor {
+
+Application::Application(Platform& platform)
+    : platform_(platform),
+      trace_(platform),
+      notifier_(platform, windowClassName),
+      timers_(platform, trace_, notifier_, windowClassName) {}
+
+bool Application::RunStartupSequence() {
+  trace_.Configure(Hive::LocalMachine, kTraceSwitchKey);
+  trace_.Trace(L"Debugger activated");
+  if (platform_.ActiveConsoleSessionId() == 0) {
+    trace_.Trace(L"Local session detected");
+    // The trace switch key lets an administrator run it there anyway.
+    if (!trace_.Enabled()) return false;
+  }
+  const WindowHandle window = platform_.CreateApplicationWindow(windowClassName, windowTitle);
+  if (window == WindowHandle{}) return false;
+  timers_.SetWindow(window);
+  return timers_.InitializeAllTimers();
+}
+
+std::intptr_t Application::WindowProcedure(WindowHandle window, std::uint32_t message,
+                                           std::uintptr_t wParam, std::intptr_t lParam) {
+  switch (message) {
+    case kWmDestroy:
+      platform_.PostQuit(0);
+      return 0;
+    case kWmPaint:
+      platform_.PaintNothing(window);
+      return 0;
+    case kWmEndSession:
+      // Whatever its parameters say: the program ends with the session.
+      platform_.DestroyApplicationWindow(window);
+      return 0;
+    case kWmSettingChange: {
+      const auto* section = reinterpret_cast<const wchar_t*>(lParam);
+      if (section != nullptr && platform_.EqualsIgnoringCase(section, L"Policy")) {
+        timers_.OnPolicyChange();
+      }
+      return 0;
+    }
+    case kWmCommand:
+      if ((wParam & 0xFFFF) != kExitCommand) break;
+      platform_.DestroyApplicationWindow(window);
+      return 0;
+    case kWmTimer:
+      timers_.OnTick(wParam);
+      return 0;
+    case kWmWtsSessionChange:
+      timers_.OnSessionChange(static_cast<std::uint32_t>(wParam));
+      return 0;
+    default:
+      break;
+  }
+  return platform_.DefaultWindowProcedure(window, message, wParam, lParam);
+}
+
+}  // namespace ravitor
