@@ -72,15 +72,15 @@ bool McCatalog::Load(const std::string& path) {
     const std::wstring line = Trim(lines[i]);
     if (line.empty() || line[0] == L';') continue;
     if (StartsWith(line, L"LanguageNames=(")) {
-      // One "Name=0xID:FileName" per line up to the closing parenthesis.
-      for (++i; i < lines.size() && Trim(lines[i]) != L")"; ++i) {
-        const std::wstring entry = Trim(lines[i]);
-        const auto equals = entry.find(L'=');
-        const auto colon = entry.find(L':');
-        if (equals == std::wstring::npos || colon == std::wstring::npos) return false;
-        languageNames_[entry.substr(0, equals)] =
-            static_cast<std::uint16_t>(ParseNumber(entry.substr(equals + 1, colon - equals - 1)));
+      // LanguageNames=(Name=0xID:FileName)
+      const std::wstring entry = line.substr(15, line.size() - 16);
+      const auto equals = entry.find(L'=');
+      const auto colon = entry.find(L':');
+      if (line.back() != L')' || equals == std::wstring::npos || colon == std::wstring::npos) {
+        return false;
       }
+      languageNames_[entry.substr(0, equals)] =
+          static_cast<std::uint16_t>(ParseNumber(entry.substr(equals + 1, colon - equals - 1)));
     } else if (StartsWith(line, L"MessageId=")) {
       messageId = ParseNumber(line.substr(10));
     } else if (StartsWith(line, L"Language=")) {
