@@ -1,0 +1,75 @@
+# RAVITOR.exe: the Win32 platform, the entry and the resources, including the
+# message table compiled from res/messages.mc (UTF-8 with CRLF line endings).
+enable_language(RC)
+
+set(generated_resources ${CMAKE_CURRENT_BINARY_DIR}/generated)
+set(catalog_source ${PROJECT_SOURCE_DIR}/res/messages.mc)
+file(MAKE_DIRECTORY ${generated_resources})
+
+if(MSVC)
+  # mc.exe reads UTF-16: convert byte-exactly (CRLF and trailing blanks kept).
+  find_program(RAVITOR_MESSAGE_COMPILER mc REQUIRED)
+  set(catalog_utf16 ${generated_resources}/messages.mc)
+  add_custom_command(
+    OUTPUT ${generated_resources}/messages.rc ${generated_resources}/messages.h
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${generated_resources}
+    COMMAND powershell -NoProfile -Command
+      "[IO.File]::WriteAllText('${catalog_utf16}', [IO.File]::ReadAllText('${catalog_source}', [Text.Encoding]::UTF8), [Text.Encoding]::Unicode)"
+    COMMAND ${RAVITOR_MESSAGE_COMPILER} -u -U -h ${generated_resources} -r ${generated_resources} ${catalog_utf16}
+    DEPENDS ${catalog_source}
+    COMMENT "Compiling the message catalogue")
+else()
+  if(NOT RAVITOR_MESSAGE_COMPILER)
+    find_program(RAVITOR_MESSAGE_COMPILER windmc REQUIRED)
+  endif()
+  add_custom_command(
+    OUTPUT ${generated_resources}/messages.rc ${generated_resources}/messages.h
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${generated_resources}
+    COMMAND ${RAVITOR_MESSAGE_COMPILER} -U -C 65001 -h ${generated_resources} -r ${generated_resources} ${catalog_source}
+    WORKING_DIRECTORY ${generated_resources}
+    DEPENDS ${catalog_source}
+    COMMENT "Compiling the message catalogue")
+endif()
+
+add_executable(RAVITOR WIN32
+  src/app/win32/WinMain.cpp
+  src/platform/win32/Win32Registry.cpp
+  src/platform/win32/Win32Process.cpp
+  src/platform/win32/Win32Windows.cpp
+  res/RAVITOR.rc
+  ${generated_resources}/messages.rc)
+set_source_files_properties(${generated_resources}/messages.rc PROPERTIES HEADER_FILE_ONLY ON)
+set_source_files_properties(res/RAVITOR.rc PROPERTIES
+  OBJECT_DEPENDS "${generated_resources}/messages.rc;${PROJECT_SOURCE_DIR}/res/ravitor.ico")
+target_include_directories(RAVITOR PRIVATE ${generated_resources} ${PROJECT_SOURCE_DIR}/res)
+target_compile_definitions(RAVITOR PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+target_link_libraries(RAVITOR PRIVATE ravitor_core wtsapi32 advapi32 user32)
+set_target_properties(RAVITOR PROPERTIES OUTPUT_NAME RAVITOR RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+if(MSVC)
+  set_property(TARGET RAVITOR ravitor_core PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
+else()
+  # Wide-character GUI entry, and no runtime DLL beyond those Windows ships.
+  target_link_options(RAVITOR PRIVATE -municode -static -s)
+endif()
+
+# Drives a running RAVITOR.exe from another process in tests.
+add_executable(SessionDriver tests/driver/SessionDriver.cpp)
+target_compile_definitions(SessionDriver PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+target_link_libraries(SessionDriver PRIVATE user32)
+set_target_properties(SessionDriver PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+if(NOT MSVC)
+  target_link_options(SessionDriver PRIVATE -municode -static -s)
+endif()
+
+# On a Linux host the executable is checked from outside and run under Wine.
+if(CMAKE_HOST_UNIX)
+  enable_testing()
+  add_test(NAME ResourcesOfTheExecutable
+    COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/resources/check_resources.py
+            $<TARGET_FILE:RAVITOR>)
+  add_test(NAME SmokeUnderWine
+    COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/wine/smoke_test.py
+            $<TARGET_FILE:RAVITOR> $<TARGET_FILE:SessionDriver>)
+  set_tests_properties(SmokeUnderWine PROPERTIES TIMEOUT 600)
+endif()

@@ -1,0 +1,191 @@
+#!/usr/bin/python3
+"""Reads the built RAVITOR.exe from outside and checks its resources: string
+table, menu, icon groups, version information and the whole message table
+(27 languages, 24 messages each, texts as in res/messages.mc, English byte for
+byte, every warning caption's prefix)."""
+import os
+import struct
+import sys
+import unittest
+
+import pefile
+
+EXE = os.environ.get("RAVITOR_EXE", "build/windows/RAVITOR.exe")
+MC = os.path.join(os.path.dirname(__file__), "..", "..", "res", "messages.mc")
+APP_NAME = "Tolvex Pellan Session Timers"
+ENGLISH = 1033
+LANGUAGES = [1025, 1028, 1029, 1030, 1031, 1032, 1033, 1034, 1035, 1036, 1037, 1038, 1040, 1041,
+             1042, 1043, 1044, 1045, 1046, 1049, 1051, 1053, 1054, 1055, 1060, 2052, 2070]
+FULL_WIDTH_CAPTIONS = {1028, 1041, 2052}
+ENDED = ("The remote session was ended because the disconnect time limit was reached.\r\n"
+         "This limit is set by the server administrator or by network policies.\r\n")
+ENGLISH_TEXTS = {
+    1: "WTS Event\r\n", 2: "TIMER Event\r\n", 3: "TIMER Event\r\n", 4: "Other\r\n",
+    101: "WTS_CONSOLE_CONNECT\r\n", 102: "WTS_CONSOLE_DISCONNECT\r\n",
+    103: "WTS_REMOTE_CONNECT\r\n", 104: "WTS_REMOTE_DISCONNECT\r\n",
+    105: "WTS_SESSION_LOGON\r\n", 106: "WTS_SESSION_TIMER\r\n", 107: "WTS_SESSION_LOCK\r\n",
+    108: "WTS_SESSION_UNLOCK\r\n", 109: "WTS_SESSION_REMOTE_CONTROL\r\n",
+    110: "Exiting program since no Terminal Services time related group policies are enabled "
+         "and there is nothing for this program to do.\r\n",
+    111: "RAVITOR: Logon timer expired%0\r\n",
+    112: "Session has now exceeded its time limit.\r\nLogoff will start in 2 minutes.\r\n"
+         "Save all your files now.\r\n",
+    113: "Session has now exceeded its time limit.\r\nIt will be disconnected in 2 minutes.\r\n"
+         "Save all your files now.\r\n",
+    114: "RAVITOR: Idle timer expired%0\r\n",
+    115: "Session has been idle over its time limit.\r\nLogoff will start in 2 minutes.\r\n"
+         "Press any key now to continue session. \r\n",
+    116: "Session has been idle over its time limit.\r\nIt will be disconnected in 2 minutes.\r\n"
+         "Press any key now to continue session. \r\n",
+    117: "%0\r\n", 118: ENDED, 119: ENDED, 120: "%0\r\n",
+}
+
+RT_ICON, RT_MENU, RT_STRING, RT_MESSAGETABLE, RT_GROUP_ICON, RT_VERSION = 3, 4, 6, 11, 14, 16
+
+
+def load_pe():
+    pe = pefile.PE(EXE)
+    resources = {}
+    for rtype in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for rid in rtype.directory.entries:
+            for lang in rid.directory.entries:
+                data = pe.get_data(lang.data.struct.OffsetToData, lang.data.struct.Size)
+                resources[(rtype.id, rid.id, lang.id)] = data
+    return pe, resources
+
+
+def parse_message_table(data):
+    (blocks,) = struct.unpack_from("<I", data, 0)
+    texts = {}
+    for b in range(blocks):
+        low, high, offset = struct.unpack_from("<III", data, 4 + 12 * b)
+        for mid in range(low, high + 1):
+            length, flags = struct.unpack_from("<HH", data, offset)
+            raw = data[offset + 4: offset + length]
+            text = raw.decode("utf-16-le") if flags & 1 else raw.decode("latin-1")
+            texts[mid] = text.rstrip("\0")
+            offset += length
+    return texts
+
+
+def parse_mc(path):
+    """Texts by (id, language) exactly as stored in the .mc source."""
+    with open(path, "rb") as f:
+        lines = f.read().decode("utf-8").splitlines(keepends=True)
+    names, texts, mid, i = {}, {}, None, 0
+    while i < len(lines):
+        line = lines[i].strip()
+        if line.startswith("LanguageNames=("):
+            name, rest = line[len("LanguageNames=("):-1].split("=")
+            names[name] = int(rest.split(":")[0], 0)
+        elif line.startswith("MessageId="):
+            mid = int(line[len("MessageId="):], 0)
+        elif line.startswith("Language="):
+            lang = names[line[len("Language="):]]
+            i += 1
+            body = ""
+            while lines[i].strip() != ".":
+                body += lines[i]
+                i += 1
+            texts[(mid, lang)] = body
+        i += 1
+    return texts
+
+
+class ResourceCheck(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.pe, cls.resources = load_pe()
+
+    def resource(self, rtype, rid, lang=ENGLISH):
+        key = (rtype, rid, lang)
+        self.assertIn(key, self.resources, f"resource type {rtype} id {rid} language {lang}")
+        return self.resources[key]
+
+    def test_is_a_gui_executable(self):
+        self.assertEqual(self.pe.OPTIONAL_HEADER.Subsystem, 2)  # IMAGE_SUBSYSTEM_WINDOWS_GUI
+        dlls = {e.dll.decode().lower() for e in self.pe.DIRECTORY_ENTRY_IMPORT}
+        self.assertLessEqual(dlls, {"kernel32.dll", "user32.dll", "advapi32.dll", "wtsapi32.dll",
+                                    "msvcrt.dll"}, "only DLLs that Windows ships")
+
+    def test_string_table_holds_the_application_name(self):
+        block = self.resource(RT_STRING, 103 // 16 + 1)
+        strings, offset = [], 0
+        for _ in range(16):
+            (length,) = struct.unpack_from("<H", block, offset)
+            strings.append(block[offset + 2: offset + 2 + 2 * length].decode("utf-16-le"))
+            offset += 2 + 2 * length
+        self.assertEqual(strings[103 % 16], APP_NAME)
+        self.assertEqual(strings[109 % 16], APP_NAME)
+
+    def test_menu_has_file_exit(self):
+        data = self.resource(RT_MENU, 109)
+        self.assertEqual(struct.unpack_from("<HH", data, 0), (0, 0))
+        (flags,) = struct.unpack_from("<H", data, 4)
+        end = data.index(b"\0\0", 6)
+        end += (end - 6) % 2
+        self.assertEqual(flags, 0x10 | 0x80)  # MF_POPUP | MF_END
+        self.assertEqual(data[6:end].decode("utf-16-le"), "&File")
+        item_flags, item_id = struct.unpack_from("<HH", data, end + 2)
+        self.assertEqual((item_flags, item_id), (0x80, 105))
+        text = data[end + 6:].decode("utf-16-le").split("\0")[0]
+        self.assertEqual(text, "E&xit")
+
+    def test_icon_groups_hold_the_eight_images(self):
+        expected = sorted([(16, 4), (32, 4), (16, 8), (32, 8), (48, 8), (16, 32), (32, 32),
+                           (48, 32)])
+        for group in (107, 108):
+            data = self.resource(RT_GROUP_ICON, group)
+            _, kind, count = struct.unpack_from("<HHH", data, 0)
+            self.assertEqual((kind, count), (1, 8))
+            images = []
+            for n in range(count):
+                w, h, _, _, _, bpp, size, icon_id = struct.unpack_from("<BBBBHHIH", data, 6 + 14 * n)
+                images.append((w, bpp))
+                self.assertEqual(w, h)
+                self.assertEqual(len(self.resource(RT_ICON, icon_id)), size)
+            self.assertEqual(sorted(images), expected, f"icon group {group}")
+
+    def test_version_information(self):
+        self.resource(RT_VERSION, 1)
+        fixed = self.pe.VS_FIXEDFILEINFO[0]
+        self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS), (0x00010003, 0x00000009))
+        self.assertEqual((fixed.ProductVersionMS, fixed.ProductVersionLS), (0x00010003, 0x00000009))
+        tables = [t for info in self.pe.FileInfo[0] if info.Key == b"StringFileInfo"
+                  for t in info.StringTable]
+        self.assertEqual([t.LangID.upper() for t in tables], [b"040904B0"])
+        values = {k.decode(): v.decode() for k, v in tables[0].entries.items()}
+        self.assertEqual(values["FileVersion"], "1,3,0,9")
+        self.assertEqual(values["ProductVersion"], "1,3,0,9")
+        self.assertEqual(values["FileDescription"], APP_NAME)
+        self.assertEqual(values["ProductName"], APP_NAME)
+        self.assertEqual(values["InternalName"], "RAVITOR")
+        self.assertEqual(values["OriginalFilename"], "RAVITOR.EXE")
+
+    def test_message_table_english_texts_byte_for_byte(self):
+        texts = parse_message_table(self.resource(RT_MESSAGETABLE, 1))
+        self.assertEqual(texts, ENGLISH_TEXTS)
+
+    def test_message_table_every_language_as_in_the_catalogue_source(self):
+        source = parse_mc(MC)
+        languages = sorted(lang for (rtype, rid, lang) in self.resources if rtype == RT_MESSAGETABLE)
+        self.assertEqual(languages, LANGUAGES)
+        for lang in LANGUAGES:
+            texts = parse_message_table(self.resource(RT_MESSAGETABLE, 1, lang))
+            self.assertEqual(sorted(texts), sorted(ENGLISH_TEXTS), f"identifiers in {lang}")
+            for mid, text in texts.items():
+                self.assertEqual(text, source[(mid, lang)], f"message {mid} in {lang}")
+                self.assertTrue(text.endswith("\r\n"), f"message {mid} in {lang}")
+            prefix = "RAVITOR\uff1a" if lang in FULL_WIDTH_CAPTIONS else "RAVITOR: "
+            for caption in (111, 114):
+                self.assertTrue(texts[caption].startswith(prefix), f"caption {caption} in {lang}")
+                self.assertTrue(texts[caption].endswith("%0\r\n"), f"caption {caption} in {lang}")
+            for mid in (117, 120):
+                self.assertEqual(texts[mid], "%0\r\n")
+            self.assertEqual(texts[118], texts[119], f"event texts in {lang}")
+
+
+if __name__ == "__main__":
+    if len(sys.argv) > 1:
+        EXE = sys.argv.pop(1)
+    unittest.main(verbosity=2)
