@@ -16,8 +16,10 @@ if(MSVC)
     COMMAND powershell -NoProfile -Command
       "[IO.File]::WriteAllText('${catalog_utf16}', [IO.File]::ReadAllText('${catalog_source}', [Text.Encoding]::UTF8), [Text.Encoding]::Unicode)"
     COMMAND ${RAVITOR_MESSAGE_COMPILER} -u -U -h ${generated_resources} -r ${generated_resources} ${catalog_utf16}
+    WORKING_DIRECTORY ${generated_resources}
     DEPENDS ${catalog_source}
-    COMMENT "Compiling the message catalogue")
+    COMMENT "Compiling the message catalogue"
+    VERBATIM)
 else()
   if(NOT RAVITOR_MESSAGE_COMPILER)
     find_program(RAVITOR_MESSAGE_COMPILER windmc REQUIRED)
@@ -28,7 +30,8 @@ else()
     COMMAND ${RAVITOR_MESSAGE_COMPILER} -U -C 65001 -h ${generated_resources} -r ${generated_resources} ${catalog_source}
     WORKING_DIRECTORY ${generated_resources}
     DEPENDS ${catalog_source}
-    COMMENT "Compiling the message catalogue")
+    COMMENT "Compiling the message catalogue"
+    VERBATIM)
 endif()
 
 add_executable(RAVITOR WIN32
@@ -61,6 +64,9 @@ set_target_properties(SessionDriver PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_
 if(NOT MSVC)
   target_link_options(SessionDriver PRIVATE -municode -static -s)
 endif()
+
+# Packaging for administrators, when present.
+include(${PROJECT_SOURCE_DIR}/cmake/Deployment.cmake OPTIONAL)
 
 # On a Linux host the executable is checked from outside and run under Wine.
 if(CMAKE_HOST_UNIX)
