@@ -1,0 +1,158 @@
+// RAVITOR-trace: receives debug output through the DBWIN_BUFFER protocol
+// (a shared section, two events and a mutex) and prints it line by line.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "trace/TraceFormat.h"
+
+namespace {
+
+using ravitor::trace::ViewerOptions;
+
+constexpr DWORD kBufferSize = 4096;  // a process id, then up to 4092 bytes of text
+constexpr DWORD kPollMs = 200;
+
+std::atomic<bool> stopRequested{false};
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+  stopRequested = true;
+  return TRUE;
+}
+
+struct Handle {
+  HANDLE value = nullptr;
+  Handle() = default;
+  explicit Handle(HANDLE handle) : value(handle) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (value != nullptr) ::CloseHandle(value);
+  }
+};
+
+struct MappedView {
+  void* address = nullptr;
+  explicit MappedView(void* view) : address(view) {}
+  MappedView(const MappedView&) = delete;
+  MappedView& operator=(const MappedView&) = delete;
+  ~MappedView() {
+    if (address != nullptr) ::UnmapViewOfFile(address);
+  }
+};
+
+void Print(const std::wstring& line) {
+  // UTF-8, flushed per line, so that a file or pipe reader sees each line at once.
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), bytes.data(), size,
+                        nullptr, nullptr);
+  bytes += '\n';
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  std::fflush(stdout);
+}
+
+void PrintError(const std::wstring& text) {
+  std::fwprintf(stderr, L"RAVITOR-trace: %ls\n", text.c_str());
+}
+
+std::wstring ImagePathOf(DWORD processId, std::map<DWORD, std::wstring>& cache) {
+  const auto known = cache.find(processId);
+  if (known != cache.end()) return known->second;
+  std::wstring path;
+  const Handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  if (process.value != nullptr) {
+    wchar_t buffer[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (::QueryFullProcessImageNameW(process.value, 0, buffer, &size)) path.assign(buffer, size);
+  }
+  // Process ids are reused; only remember names that could be read.
+  if (!path.empty()) cache[processId] = path;
+  return path;
+}
+
+std::wstring Widen(const char* text, std::size_t length) {
+  const int size = ::MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), wide.data(), size);
+  return wide;
+}
+
+int Run(const ViewerOptions& options) {
+  const std::wstring prefix = options.global ? L"Global\\" : L"";
+  const Handle mutex(::CreateMutexW(nullptr, FALSE, (prefix + L"DBWinMutex").c_str()));
+  const Handle bufferReady(
+      ::CreateEventW(nullptr, FALSE, FALSE, (prefix + L"DBWIN_BUFFER_READY").c_str()));
+  const DWORD bufferReadyError = ::GetLastError();
+  const Handle dataReady(
+      ::CreateEventW(nullptr, FALSE, FALSE, (prefix + L"DBWIN_DATA_READY").c_str()));
+  const Handle section(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                            kBufferSize, (prefix + L"DBWIN_BUFFER").c_str()));
+  const DWORD sectionError = ::GetLastError();
+  if (mutex.value == nullptr || bufferReady.value == nullptr || dataReady.value == nullptr ||
+      section.value == nullptr) {
+    PrintError(options.global
+                   ? L"cannot open the global debug-output objects (run as administrator)"
+                   : L"cannot open the debug-output objects");
+    return 2;
+  }
+  if (bufferReadyError == ERROR_ALREADY_EXISTS || sectionError == ERROR_ALREADY_EXISTS) {
+    PrintError(L"another debugger or trace viewer is already receiving debug output");
+    return 3;
+  }
+  const MappedView view(::MapViewOfFile(section.value, FILE_MAP_READ, 0, 0, kBufferSize));
+  if (view.address == nullptr) {
+    PrintError(L"cannot map the debug-output buffer");
+    return 2;
+  }
+  const auto* buffer = static_cast<const unsigned char*>(view.address);
+
+  std::map<DWORD, std::wstring> imagePaths;
+  ::SetEvent(bufferReady.value);
+  while (!stopRequested) {
+    if (::WaitForSingleObject(dataReady.value, kPollMs) != WAIT_OBJECT_0) continue;
+    DWORD processId = 0;
+    std::memcpy(&processId, buffer, sizeof processId);
+    const char* text = reinterpret_cast<const char*>(buffer + sizeof processId);
+    const std::size_t length = strnlen(text, kBufferSize - sizeof processId);
+    const std::wstring message = Widen(text, length);
+    ::SetEvent(bufferReady.value);  // the writer may go on while we print
+
+    if (!ravitor::trace::Accepts(
+            options, processId,
+            options.imageName.empty() ? std::wstring() : ImagePathOf(processId, imagePaths))) {
+      continue;
+    }
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    const ravitor::trace::LocalTime time{now.wYear,   now.wMonth,  now.wDay,         now.wHour,
+                                         now.wMinute, now.wSecond, now.wMilliseconds};
+    for (const auto& line : ravitor::trace::FormatTraceLines(time, processId, message)) Print(line);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::wstring> arguments(argv + 1, argv + argc);
+  ViewerOptions options;
+  std::wstring error;
+  if (!ravitor::trace::ParseViewerArguments(arguments, options, error)) {
+    PrintError(error);
+    std::fwprintf(stderr, L"%ls", ravitor::trace::ViewerUsage().c_str());
+    return 64;
+  }
+  if (options.help) {
+    std::fwprintf(stdout, L"%ls", ravitor::trace::ViewerUsage().c_str());
+    return 0;
+  }
+  ::SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
+  return Run(options);
+}
