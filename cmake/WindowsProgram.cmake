@@ -78,6 +78,10 @@ if(CMAKE_HOST_UNIX)
     COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/wine/smoke_test.py
             $<TARGET_FILE:RAVITOR> $<TARGET_FILE:SessionDriver>)
   set_tests_properties(SmokeUnderWine PROPERTIES TIMEOUT 600)
+  add_test(NAME EndToEndUnderWine
+    COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/e2e/test_scenarios.py)
+  set_tests_properties(EndToEndUnderWine PROPERTIES TIMEOUT 900
+    ENVIRONMENT "RAVITOR_BUILD=${CMAKE_BINARY_DIR}")
 endif()
 
 # The trace viewer shipped next to RAVITOR.exe.

@@ -1,27 +1,78 @@
-// Plays a user session against a running RAVITOR.exe from another process:
-// finds its hidden window by class name and sends it what Windows would.
-//   SessionDriver find        exit 0 when the window exists and is hidden
-//   SessionDriver command ID  posts WM_COMMAND ID to the window
-//   SessionDriver post MESSAGE WPARAM  posts any message with lParam 0
+// Plays a user session against a running RAVITOR.exe from another process of
+// the same Wine prefix (or Windows session): finds its hidden window by class
+// name, sends it what Windows would, injects input and inspects warning boxes.
+// Messages are sent synchronously so that each command has been handled when
+// the driver returns.
 #include <windows.h>
 
 #include <cstdio>
 #include <cwchar>
+#include <string>
+#include <vector>
 
 namespace {
 
 constexpr const wchar_t* kApplicationName = L"Tolvex Pellan Session Timers";
+constexpr UINT kSendTimeoutMs = 20000;
+constexpr int kMessageBoxTextId = 0xFFFF;
+
+const wchar_t* const kUsage =
+    L"usage: SessionDriver COMMAND ...\n"
+    L"  find                      the hidden window exists, titled and classed as expected\n"
+    L"  post MESSAGE WPARAM       post any message (lParam 0)\n"
+    L"  send MESSAGE WPARAM       send any message (lParam 0) and wait for it\n"
+    L"  tick [COUNT [ID]]         send WM_TIMER ID (151) COUNT (1) times\n"
+    L"  session CODE              send WM_WTSSESSION_CHANGE CODE\n"
+    L"  setting [TEXT]            send WM_SETTINGCHANGE with TEXT (none: no string)\n"
+    L"  endsession WPARAM         send WM_ENDSESSION\n"
+    L"  command ID                post WM_COMMAND ID\n"
+    L"  key | mouse               inject one key press or one mouse move with SendInput\n"
+    L"  park X Y                  move the pointer\n"
+    L"  boxes                     list warning boxes as JSON lines {caption, text}\n"
+    L"  close CAPTION             press OK on the box with exactly this caption\n";
+
+void PrintUtf8(const std::wstring& text) {
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size,
+                        nullptr, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  std::fflush(stdout);
+}
+
+std::wstring Json(const std::wstring& text) {
+  std::wstring out = L"\"";
+  for (const wchar_t c : text) {
+    if (c == L'"' || c == L'\\') {
+      out += L'\\';
+      out += c;
+    } else if (c < 0x20) {
+      wchar_t escape[8];
+      std::swprintf(escape, 8, L"\\u%04x", static_cast<unsigned>(c));
+      out += escape;
+    } else {
+      out += c;
+    }
+  }
+  return out + L"\"";
+}
 
 HWND FindApplicationWindow() { return ::FindWindowW(kApplicationName, nullptr); }
+
+std::wstring TextOf(HWND window) {
+  wchar_t text[1024] = {};
+  ::GetWindowTextW(window, text, 1024);
+  return text;
+}
 
 int Find() {
   const HWND window = FindApplicationWindow();
   if (window == nullptr) return 1;
-  wchar_t title[256] = {};
-  ::GetWindowTextW(window, title, 256);
-  std::wprintf(L"window %p class \"%ls\" title \"%ls\" visible %d\n", static_cast<void*>(window),
-               kApplicationName, title, ::IsWindowVisible(window) ? 1 : 0);
-  return std::wcscmp(title, kApplicationName) == 0 && !::IsWindowVisible(window) ? 0 : 2;
+  const std::wstring title = TextOf(window);
+  PrintUtf8(L"{\"title\": " + Json(title) + L", \"visible\": " +
+            (::IsWindowVisible(window) ? L"true" : L"false") + L"}\n");
+  return title == kApplicationName && !::IsWindowVisible(window) ? 0 : 2;
 }
 
 int Post(UINT message, WPARAM wParam) {
@@ -30,16 +81,105 @@ int Post(UINT message, WPARAM wParam) {
   return ::PostMessageW(window, message, wParam, 0) ? 0 : 3;
 }
 
+int Send(UINT message, WPARAM wParam, LPARAM lParam) {
+  const HWND window = FindApplicationWindow();
+  if (window == nullptr) return 1;
+  DWORD_PTR result = 0;
+  return ::SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kSendTimeoutMs,
+                               &result)
+             ? 0
+             : 3;
+}
+
+int Inject(bool keyboard) {
+  INPUT inputs[2] = {};
+  UINT count = 1;
+  if (keyboard) {
+    inputs[0].type = INPUT_KEYBOARD;
+    inputs[0].ki.wVk = VK_SHIFT;
+    inputs[1] = inputs[0];
+    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    count = 2;
+  } else {
+    inputs[0].type = INPUT_MOUSE;
+    inputs[0].mi.dx = 1;
+    inputs[0].mi.dy = 1;
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE;
+  }
+  return ::SendInput(count, inputs, sizeof(INPUT)) == count ? 0 : 3;
+}
+
+struct BoxSearch {
+  std::vector<HWND> boxes;
+};
+
+BOOL CALLBACK CollectBox(HWND window, LPARAM parameter) {
+  wchar_t className[64] = {};
+  ::GetClassNameW(window, className, 64);
+  // Message boxes are dialogs; ours carry the RAVITOR caption prefix.
+  if (std::wcscmp(className, L"#32770") == 0 && TextOf(window).rfind(L"RAVITOR", 0) == 0) {
+    reinterpret_cast<BoxSearch*>(parameter)->boxes.push_back(window);
+  }
+  return TRUE;
+}
+
+std::vector<HWND> WarningBoxes() {
+  BoxSearch search;
+  ::EnumWindows(&CollectBox, reinterpret_cast<LPARAM>(&search));
+  return search.boxes;
+}
+
+int Boxes() {
+  for (const HWND box : WarningBoxes()) {
+    wchar_t text[1024] = {};
+    ::GetDlgItemTextW(box, kMessageBoxTextId, text, 1024);
+    PrintUtf8(L"{\"caption\": " + Json(TextOf(box)) + L", \"text\": " + Json(text) + L"}\n");
+  }
+  return 0;
+}
+
+int Close(const std::wstring& caption) {
+  for (const HWND box : WarningBoxes()) {
+    if (TextOf(box) == caption) return ::PostMessageW(box, WM_COMMAND, IDOK, 0) ? 0 : 3;
+  }
+  return 1;
+}
+
 unsigned long Number(const wchar_t* text) { return std::wcstoul(text, nullptr, 0); }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc >= 2 && std::wcscmp(argv[1], L"find") == 0) return Find();
-  if (argc >= 3 && std::wcscmp(argv[1], L"command") == 0) return Post(WM_COMMAND, Number(argv[2]));
-  if (argc >= 4 && std::wcscmp(argv[1], L"post") == 0) {
+  const std::wstring command = argc >= 2 ? argv[1] : L"";
+  const auto argument = [&](int index) { return index < argc ? argv[index] : nullptr; };
+  if (command == L"find") return Find();
+  if (command == L"post" && argc >= 4)
     return Post(static_cast<UINT>(Number(argv[2])), Number(argv[3]));
+  if (command == L"send" && argc >= 4) {
+    return Send(static_cast<UINT>(Number(argv[2])), Number(argv[3]), 0);
   }
-  std::fwprintf(stderr, L"usage: SessionDriver find | command ID | post MESSAGE WPARAM\n");
+  if (command == L"tick") {
+    const unsigned long count = argument(2) ? Number(argv[2]) : 1;
+    const WPARAM id = argument(3) ? Number(argv[3]) : 151;
+    for (unsigned long i = 0; i < count; ++i) {
+      if (const int result = Send(WM_TIMER, id, 0); result != 0) return result;
+    }
+    return 0;
+  }
+  if (command == L"session" && argc >= 3) return Send(WM_WTSSESSION_CHANGE, Number(argv[2]), 0);
+  if (command == L"setting") {
+    return Send(WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(argument(2)));
+  }
+  if (command == L"endsession" && argc >= 3) return Send(WM_ENDSESSION, Number(argv[2]), 0);
+  if (command == L"command" && argc >= 3) return Post(WM_COMMAND, Number(argv[2]));
+  if (command == L"key") return Inject(true);
+  if (command == L"mouse") return Inject(false);
+  if (command == L"park" && argc >= 4) {
+    return ::SetCursorPos(static_cast<int>(Number(argv[2])), static_cast<int>(Number(argv[3]))) ? 0
+                                                                                                : 3;
+  }
+  if (command == L"boxes") return Boxes();
+  if (command == L"close" && argc >= 3) return Close(argv[2]);
+  std::fwprintf(stderr, L"%ls", kUsage);
   return 64;
 }

@@ -10,8 +10,10 @@ import unittest
 
 import pefile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+from catalog import MC, parse_mc  # noqa: E402
+
 EXE = os.environ.get("RAVITOR_EXE", "build/windows/RAVITOR.exe")
-MC = os.path.join(os.path.dirname(__file__), "..", "..", "res", "messages.mc")
 APP_NAME = "Tolvex Pellan Session Timers"
 ENGLISH = 1033
 LANGUAGES = [1025, 1028, 1029, 1030, 1031, 1032, 1033, 1034, 1035, 1036, 1037, 1038, 1040, 1041,
@@ -65,30 +67,6 @@ def parse_message_table(data):
             text = raw.decode("utf-16-le") if flags & 1 else raw.decode("latin-1")
             texts[mid] = text.rstrip("\0")
             offset += length
-    return texts
-
-
-def parse_mc(path):
-    """Texts by (id, language) exactly as stored in the .mc source."""
-    with open(path, "rb") as f:
-        lines = f.read().decode("utf-8").splitlines(keepends=True)
-    names, texts, mid, i = {}, {}, None, 0
-    while i < len(lines):
-        line = lines[i].strip()
-        if line.startswith("LanguageNames=("):
-            name, rest = line[len("LanguageNames=("):-1].split("=")
-            names[name] = int(rest.split(":")[0], 0)
-        elif line.startswith("MessageId="):
-            mid = int(line[len("MessageId="):], 0)
-        elif line.startswith("Language="):
-            lang = names[line[len("Language="):]]
-            i += 1
-            body = ""
-            while lines[i].strip() != ".":
-                body += lines[i]
-                i += 1
-            texts[(mid, lang)] = body
-        i += 1
     return texts
 
 

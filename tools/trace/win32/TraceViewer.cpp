@@ -115,6 +115,8 @@ int Run(const ViewerOptions& options) {
 
   std::map<DWORD, std::wstring> imagePaths;
   ::SetEvent(bufferReady.value);
+  std::fwprintf(stderr, L"RAVITOR-trace: receiving debug output; Ctrl+C ends.\n");
+  std::fflush(stderr);
   while (!stopRequested) {
     if (::WaitForSingleObject(dataReady.value, kPollMs) != WAIT_OBJECT_0) continue;
     DWORD processId = 0;

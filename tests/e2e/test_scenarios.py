@@ -1,0 +1,378 @@
+#!/usr/bin/python3
+"""End-to-end scenarios: the real RAVITOR.exe in a private Wine prefix under
+Xvfb, policies written to that prefix's registry as Group Policy leaves them,
+the session played by the driver, and everything observed from outside: trace
+lines through RAVITOR-trace, event records and session requests through Wine's
+debug channels, warning boxes, exit codes and screenshots."""
+import os
+import sys
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "wine"))
+from catalog import formatted, parse_mc  # noqa: E402
+from winesession import (HKCU, HKLM, PRODUCT_KEY, TRACE_KEY, TS_KEY, WAIT_SECONDS,  # noqa: E402
+                         PrefixTemplate, WineSession, wait_until)
+
+BUILD = os.environ.get("RAVITOR_BUILD", "build/windows")
+RAVITOR = os.path.abspath(os.path.join(BUILD, "RAVITOR.exe"))
+VIEWER = os.path.abspath(os.path.join(BUILD, "RAVITOR-trace.exe"))
+DRIVER = os.path.abspath(os.path.join(BUILD, "SessionDriver.exe"))
+ARTIFACTS = os.path.abspath(os.environ.get("RAVITOR_ARTIFACTS", os.path.join(BUILD, "e2e-artifacts")))
+
+TEXTS = parse_mc()
+ENGLISH = 0x0409
+
+STARTUP = ["Debugger activated", "Initializing all timers"]
+ACTIVE_SET = ["Active timer Set"]
+IDLE_SET = ["ActiveButIdle timer set", "Is Active but idle timer, Setting keyboard and mouse hooks..."]
+DISCONNECTED_SET = ["Disconnected timer set"]
+TERMINATE = "Terminate session when time limit is reached is set"
+NEAR_DISCONNECT = "Disconnect timer is Near Expiring"
+NEAR_LOGOFF = "Logoff Timer is Near Expiring"
+EXPIRED_DISCONNECT = "Time has expired, disconnecting Session now"
+EXPIRED_LOGOFF = "Time has expired, setting bLogoffNow to true, session will be terminated."
+LOGGING_OFF = ["Destroying all timers", "Logging off now..."]
+POLICY_SEEN = "Policy change has been detected."
+POLICY_REBUILD = "Session Timer policy change has been detected, stopping timers and re-initializing app"
+CONNECT = "WTS Connect Message detected, resetting Idle and Connection timers"
+DISCONNECT = "WTS Disconnect message detected, reseting disconnect timer"
+
+template = None
+
+
+def setUpModule():
+    global template
+    template = PrefixTemplate()
+
+
+def tearDownModule():
+    if template:
+        template.close()
+
+
+def box(caption_id, text_id, lang=ENGLISH):
+    return {"caption": formatted(TEXTS, caption_id, lang), "text": formatted(TEXTS, text_id, lang)}
+
+
+class Scenario(unittest.TestCase):
+    lang = None
+
+    def setUp(self):
+        self.session = WineSession(template, lang=self.lang)
+        self.addCleanup(self.session.close)
+        self.ravitor = None
+
+    # --- Set-up ------------------------------------------------------------------
+    def policies(self, product=None, ts=None, user_product=None, user_ts=None, trace=True):
+        keys = {}
+        if trace:
+            keys[(HKLM, TRACE_KEY)] = {}
+        for hive, path, values in ((HKLM, PRODUCT_KEY, product), (HKLM, TS_KEY, ts),
+                                   (HKCU, PRODUCT_KEY, user_product), (HKCU, TS_KEY, user_ts)):
+            if values:
+                keys[(hive, path)] = values
+        self.session.write_registry(keys)
+
+    def start(self, expect_window=True):
+        self.drive("park", 5, 5)  # a box appearing under the pointer would move the mouse
+        self.session.start_trace_viewer(VIEWER)
+        self.ravitor = self.session.start_ravitor(RAVITOR)
+        if expect_window:
+            self.assertTrue(wait_until(lambda: self.ravitor.poll() is None and
+                                       self.session.driver(DRIVER, "find")[0] == 0, interval=0.3),
+                            "RAVITOR.exe is resident with its hidden window")
+
+    # --- Playing the session -------------------------------------------------------
+    def drive(self, *arguments):
+        code, out = self.session.driver(DRIVER, *arguments)
+        self.assertEqual(code, 0, f"driver {arguments}: {out}")
+        return out
+
+    def tick(self, count=1, identifier=151):
+        self.drive("tick", count, identifier)
+
+    # --- Observing -----------------------------------------------------------------
+    def expect(self, trace, events=(), boxes=None):
+        self.assertEqual(self.session.take_trace(len(trace)), list(trace))
+        self.assertEqual(self.session.take_events(), list(events))
+        if boxes is not None:
+            self.assertEqual(self.wait_for_boxes(len(boxes)), list(boxes))
+
+    def wait_for_boxes(self, count):
+        boxes = []
+        wait_until(lambda: len(boxes.__setitem__(slice(None), self.session.boxes(DRIVER)) or boxes)
+                   == count, timeout=10)
+        return boxes
+
+    def screenshot(self, name):
+        self.session.screenshot(os.path.join(ARTIFACTS, f"{self.id().split('.')[-1]}-{name}.png"))
+
+    def end_with(self, *driver_command):
+        self.drive(*driver_command)
+        self.assertEqual(self.ravitor.wait(timeout=WAIT_SECONDS), 0)
+        self.assertEqual(self.session.driver(DRIVER, "find")[0], 1, "the window is gone")
+
+
+class SessionRoads(Scenario):
+    def test_road_of_one_idle_session(self):
+        self.policies(ts={"MaxIdleTime": 600000, "fResetBroken": 0, "MaxDisconnectionTime": 60000})
+        self.start()
+        self.expect(STARTUP + IDLE_SET + DISCONNECTED_SET)
+
+        self.tick(19)
+        self.expect(["Tick"] * 19, boxes=[])
+        self.tick()
+        self.expect(["Tick", NEAR_DISCONNECT], boxes=[box(114, 116)])
+        self.screenshot("idle-warning")
+        self.tick(3)
+        self.expect(["Tick"] * 3, boxes=[box(114, 116)])
+        self.tick()
+        self.expect(["Tick", EXPIRED_DISCONNECT], ["ReportEvent 4 1 119", "DisconnectSession"],
+                    boxes=[])
+
+        self.drive("session", 4)  # what the platform sends after the disconnect
+        self.expect([DISCONNECT])
+        self.tick()
+        self.expect(["Tick"])
+        self.tick()
+        self.expect(["Tick", EXPIRED_LOGOFF] + LOGGING_OFF, ["ReportEvent 4 1 118", "LogoffSession"])
+        self.tick(5)
+        self.expect([], boxes=[])
+        self.end_with("command", 105)
+
+    def test_connection_time_logoff(self):
+        self.policies(ts={"MaxConnectionTime": 3600000, "fResetBroken": 1})
+        self.start()
+        self.expect(STARTUP + ACTIVE_SET + [TERMINATE])
+        self.tick(119)
+        self.expect(["Tick"] * 119, boxes=[])
+        self.tick()
+        self.expect(["Tick", NEAR_LOGOFF], boxes=[box(111, 112)])
+        self.screenshot("connection-warning")
+        self.tick(4)
+        self.expect(["Tick"] * 4 + [EXPIRED_LOGOFF] + LOGGING_OFF,
+                    ["ReportEvent 4 1 118", "LogoffSession"], boxes=[])
+        self.end_with("endsession", 1)
+
+    def test_input_resets_only_the_idle_count(self):
+        self.policies(ts={"MaxIdleTime": 150000, "MaxConnectionTime": 300000})
+        self.start()
+        self.expect(STARTUP + ACTIVE_SET + IDLE_SET)
+        self.tick(4)
+        self.expect(["Tick"] * 8)
+        self.drive("key")
+        self.expect(["Keyboard timer reset"] * 2)  # key down and key up
+        self.tick(4)
+        self.expect(["Tick"] * 8, boxes=[])
+        self.drive("mouse")
+        self.expect(["Mouse timer reset"])
+        self.tick(2)
+        # The connection count was never reset: 10 ticks reach its limit.
+        self.expect(["Tick", "Tick", "Tick", NEAR_DISCONNECT, "Tick"], boxes=[box(111, 113)])
+        self.end_with("command", 105)
+
+    def test_two_warnings_in_one_tick(self):
+        self.policies(ts={"MaxIdleTime": 60000, "MaxConnectionTime": 60000})
+        self.start()
+        self.expect(STARTUP + ACTIVE_SET + IDLE_SET)
+        self.tick(2)
+        self.expect(["Tick", "Tick", "Tick", NEAR_DISCONNECT, "Tick", NEAR_DISCONNECT])
+        boxes = self.wait_for_boxes(2)
+        self.screenshot("two-warnings")
+        self.assertCountEqual(boxes, [box(111, 113), box(114, 116)])
+        self.tick(4)
+        self.expect(["Tick"] * 7 + [EXPIRED_DISCONNECT, "Tick", EXPIRED_DISCONNECT],
+                    ["ReportEvent 4 1 119", "DisconnectSession"] * 2, boxes=[])
+        self.end_with("command", 105)
+
+    def test_user_closes_the_box(self):
+        self.policies(ts={"MaxIdleTime": 60000})
+        self.start()
+        self.expect(STARTUP + IDLE_SET)
+        self.tick(2)
+        self.expect(["Tick", "Tick", NEAR_DISCONNECT], boxes=[box(114, 116)])
+        self.drive("close", formatted(TEXTS, 114, ENGLISH))
+        self.assertEqual(self.wait_for_boxes(0), [])
+        self.end_with("command", 105)
+
+
+class PolicyChanges(Scenario):
+    def start_idle(self):
+        self.policies(ts={"MaxIdleTime": 600000, "MaxDisconnectionTime": 300000})
+        self.start()
+        self.expect(STARTUP + IDLE_SET + DISCONNECTED_SET)
+
+    def test_change_to_the_same_tick_count_does_not_rebuild(self):
+        self.start_idle()
+        self.tick(3)
+        self.expect(["Tick"] * 3)
+        self.session.write_registry({(HKLM, TS_KEY): {"MaxIdleTime": 610000}})
+        self.drive("setting", "Policy")
+        self.expect([POLICY_SEEN])
+        self.drive("setting", "intl")
+        self.drive("setting")
+        self.tick(17)
+        self.expect(["Tick"] * 17 + [NEAR_DISCONNECT], boxes=[box(114, 116)])
+        self.end_with("command", 105)
+
+    def test_change_of_tick_count_rebuilds(self):
+        self.start_idle()
+        self.tick(3)
+        self.expect(["Tick"] * 3)
+        self.session.write_registry({(HKLM, TS_KEY): {"MaxIdleTime": 630000}})
+        self.drive("setting", "POLICY")
+        self.expect([POLICY_SEEN, POLICY_REBUILD, "Destroying all timers"] + STARTUP[1:] + IDLE_SET
+                    + DISCONNECTED_SET)
+        self.tick(20)
+        self.expect(["Tick"] * 20, boxes=[])
+        self.tick()
+        self.expect(["Tick", NEAR_DISCONNECT], boxes=[box(114, 116)])
+        self.end_with("command", 105)
+
+    def test_rebuild_while_disconnected_counts_only_the_disconnected_timer(self):
+        self.start_idle()
+        self.drive("session", 2)
+        self.tick(3)
+        self.expect([DISCONNECT] + ["Tick"] * 3)
+        self.session.write_registry({(HKLM, TS_KEY): {"MaxDisconnectionTime": 120000}})
+        self.drive("setting", "Policy")
+        self.expect([POLICY_SEEN, POLICY_REBUILD, "Destroying all timers"] + STARTUP[1:] + IDLE_SET
+                    + DISCONNECTED_SET)
+        self.tick(4)
+        self.expect(["Tick"] * 4 + [EXPIRED_LOGOFF] + LOGGING_OFF,
+                    ["ReportEvent 4 1 118", "LogoffSession"])
+        self.end_with("command", 105)
+
+    def test_master_switch_off_at_a_rebuild_leaves_nothing_to_do(self):
+        self.start_idle()
+        self.session.write_registry({(HKLM, PRODUCT_KEY): {"RunRAVITOR": 0},
+                                     (HKLM, TS_KEY): {"MaxIdleTime": 900000}})
+        self.drive("setting", "Policy")
+        self.expect([POLICY_SEEN, POLICY_REBUILD, "Destroying all timers", "Initializing all timers"])
+        self.tick(40)
+        self.drive("session", 4)
+        self.drive("key")
+        self.expect([DISCONNECT], boxes=[])
+        self.assertIsNone(self.ravitor.poll(), "the process keeps running")
+        self.end_with("command", 105)
+
+
+class StartAndEnd(Scenario):
+    def test_master_switch_off_at_start_exits_without_a_window(self):
+        self.policies(product={"RunRAVITOR": 0}, ts={"MaxIdleTime": 600000})
+        self.start(expect_window=False)
+        self.assertEqual(self.ravitor.wait(timeout=WAIT_SECONDS), 0)
+        self.expect(STARTUP)
+        self.assertEqual(self.session.driver(DRIVER, "find")[0], 1)
+
+    def test_no_limit_set_exits(self):
+        self.policies(product={"IdleTimerEnable": 1})
+        self.start(expect_window=False)
+        self.assertEqual(self.ravitor.wait(timeout=WAIT_SECONDS), 0)
+        self.expect(STARTUP)
+
+    def test_end_session_false_still_ends_the_program(self):
+        self.policies(ts={"MaxIdleTime": 600000})
+        self.start()
+        self.expect(STARTUP + IDLE_SET)
+        self.drive("send", 0x11, 0)  # WM_QUERYENDSESSION goes to default processing
+        self.assertIsNone(self.ravitor.poll())
+        self.end_with("endsession", 0)
+
+    def test_file_exit(self):
+        self.policies(ts={"MaxIdleTime": 600000})
+        self.start()
+        self.drive("command", 106)
+        self.assertIsNone(self.ravitor.poll(), "other commands go to default processing")
+        self.end_with("command", 105)
+
+    def test_session_codes_and_other_timers_change_nothing(self):
+        self.policies(ts={"MaxIdleTime": 60000})
+        self.start()
+        self.expect(STARTUP + IDLE_SET)
+        for code in range(5, 10):
+            self.drive("session", code)
+        self.tick(3, identifier=150)
+        self.expect([], boxes=[])
+        self.drive("session", 3)
+        self.expect([CONNECT])
+        self.end_with("command", 105)
+
+
+class PolicyValues(Scenario):
+    def test_value_only_in_the_user_hive_is_used(self):
+        self.policies(user_ts={"MaxIdleTime": 60000})
+        self.start()
+        self.expect(STARTUP + IDLE_SET)
+        self.tick(2)
+        self.expect(["Tick", "Tick", NEAR_DISCONNECT], boxes=[box(114, 116)])
+        self.end_with("command", 105)
+
+    def test_out_of_range_and_wrong_type_values_fall_back(self):
+        self.policies(
+            # 5 is out of range: the default 1, not the user hive's 0.
+            product={"ConnectionTimerEnable": 5, "IdleTimerEnable": "1"},
+            user_product={"ConnectionTimerEnable": 0},
+            ts={"MaxConnectionTime": 60000, "MaxIdleTime": 60000, "fResetBroken": 2,
+                # Eight bytes count as absent: the user hive's value is used.
+                "MaxDisconnectionTime": (11, bytes(8))},
+            user_ts={"MaxDisconnectionTime": 60000})
+        self.start()
+        # "1" is a four-byte string, read as 0x31: out of range, so enabled.
+        self.expect(STARTUP + ACTIVE_SET + IDLE_SET + DISCONNECTED_SET)
+        self.tick(2)
+        # fResetBroken 2 is out of range: both boxes warn of a disconnect.
+        self.expect(["Tick", "Tick", "Tick", NEAR_DISCONNECT, "Tick", NEAR_DISCONNECT])
+        self.assertCountEqual(self.wait_for_boxes(2), [box(111, 113), box(114, 116)])
+        self.end_with("command", 105)
+
+    def test_trace_switch_key_created_while_running(self):
+        self.policies(ts={"MaxIdleTime": 600000}, trace=False)
+        self.start()
+        self.tick(2)
+        self.expect([])
+        self.session.write_registry({(HKLM, TRACE_KEY): {}})
+        self.tick()
+        self.expect(["Tick"])
+        self.session.write_registry({}, delete_keys=[(HKLM, TRACE_KEY)])
+        self.tick()
+        self.expect([])
+        self.end_with("command", 105)
+
+
+class Languages(Scenario):
+    def run_warning(self, lang_id):
+        self.policies(ts={"MaxIdleTime": 60000})
+        self.start()
+        self.expect(STARTUP + IDLE_SET)
+        self.tick(2)
+        self.expect(["Tick", "Tick", NEAR_DISCONNECT], boxes=[box(114, 116, lang_id)])
+        self.screenshot("warning")
+        self.tick(4)
+        self.expect(["Tick"] * 4 + [EXPIRED_DISCONNECT], ["ReportEvent 4 1 119", "DisconnectSession"],
+                    boxes=[])
+        self.end_with("command", 105)
+
+
+def language_case(locale, lang_id):
+    class Case(Languages):
+        lang = locale
+
+        def test_warning_in_the_sessions_language(self):
+            self.run_warning(lang_id)
+
+    Case.__name__ = Case.__qualname__ = "Language_" + locale.split(".")[0]
+    return Case
+
+
+# German (Germany, Austria) and Chinese (PRC, Taiwan): the thread locale is
+# reduced to its primary language, except Chinese (PRC); the neutral Chinese
+# language finds the PRC texts.
+Language_de_DE = language_case("de_DE.UTF-8", 0x0407)
+Language_de_AT = language_case("de_AT.UTF-8", 0x0407)
+Language_zh_CN = language_case("zh_CN.UTF-8", 0x0804)
+Language_zh_TW = language_case("zh_TW.UTF-8", 0x0804)
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,267 @@
+"""A throw-away Wine prefix with its own Xvfb display, in which RAVITOR.exe,
+its trace viewer and the session driver run, and what they leave behind is
+read: trace lines, event records and session requests from Wine's debug
+channels, warning boxes, exit codes and screenshots."""
+import json
+import os
+import re
+import shutil
+import struct
+import subprocess
+import tempfile
+import time
+import zlib
+
+WAIT_SECONDS = 30
+HKLM = "HKEY_LOCAL_MACHINE"
+HKCU = "HKEY_CURRENT_USER"
+PRODUCT_KEY = r"Software\Policies\Brevane\Tolvex Pellan Session Timers"
+TS_KEY = r"SOFTWARE\Policies\Microsoft\Windows NT\Terminal Services"
+TRACE_KEY = r"SOFTWARE\Brevane\Tolvex Pellan Session Timers\dbg"
+BASE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
+
+
+def wait_until(predicate, timeout=WAIT_SECONDS, interval=0.05):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(interval)
+
+
+class PrefixTemplate:
+    """One booted prefix; each session gets a copy, far faster than booting."""
+
+    def __init__(self):
+        self.root = tempfile.mkdtemp(prefix="ravitor-template-")
+        self.path = os.path.join(self.root, "prefix")
+        env = dict(os.environ, WINEPREFIX=self.path, **BASE_ENV)
+        env.pop("DISPLAY", None)
+        with open(os.path.join(self.root, "wineboot.log"), "wb") as log:
+            subprocess.run(["wineboot", "-i"], env=env, stdout=log, stderr=log, timeout=180,
+                           check=True)
+        subprocess.run(["wineserver", "-w"], env=env, timeout=WAIT_SECONDS)
+
+    def copy_to(self, destination):
+        # Hard links for the unchanging files; real copies of the registry,
+        # which wineserver rewrites.
+        subprocess.run(["cp", "-al", self.path, destination], check=True)
+        for name in os.listdir(destination):
+            if name.endswith(".reg"):
+                os.unlink(os.path.join(destination, name))
+                shutil.copy2(os.path.join(self.path, name), os.path.join(destination, name))
+
+    def close(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def reg_value(name, value):
+    """A .reg line: int -> dword, str -> string, bytes -> hex(type) raw,
+    (type, bytes) -> hex(type), None -> delete."""
+    if value is None:
+        return f'"{name}"=-'
+    if isinstance(value, int):
+        return f'"{name}"=dword:{value:08x}'
+    if isinstance(value, str):
+        return '"%s"="%s"' % (name, value.replace("\\", "\\\\").replace('"', '\\"'))
+    kind, data = value if isinstance(value, tuple) else (3, value)
+    return f'"{name}"=hex({kind:x}):' + ",".join(f"{b:02x}" for b in data)
+
+
+class WineSession:
+    def __init__(self, template=None, lang=None):
+        self.root = tempfile.mkdtemp(prefix="ravitor-wine-")
+        self.prefix = os.path.join(self.root, "prefix")
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, **BASE_ENV)
+        if lang:
+            self.env["LANG"] = lang
+            self.env["LC_ALL"] = lang
+        self.xvfb = None
+        self.processes = []
+        self.files = []
+        self.trace_file = os.path.join(self.root, "trace.txt")
+        self.debug_file = os.path.join(self.root, "ravitor-debug.txt")
+        self.trace_taken = 0
+        self.events_taken = 0
+        try:
+            self._start_display()
+            if template:
+                template.copy_to(self.prefix)
+            else:
+                self._run(["wineboot", "-i"], timeout=180)
+        except Exception:
+            self.close()
+            raise
+
+    # --- Processes -------------------------------------------------------------
+    def _start_display(self):
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp",
+                                      "-screen", "0", "1024x768x24"],
+                                     pass_fds=[write_end], stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            display = pipe.readline().strip()
+        if not display:
+            raise RuntimeError("Xvfb did not start")
+        self.env["DISPLAY"] = ":" + display
+
+    def _run(self, command, timeout=WAIT_SECONDS, output=None, env=None):
+        # Output goes to files: Wine's helper processes keep pipes open.
+        with open(output or os.path.join(self.root, "wine.log"), "ab") as log:
+            return subprocess.run(command, env=env or self.env, stdout=log, stderr=log,
+                                  timeout=timeout).returncode
+
+    def start(self, program, *arguments, stdout=None, stderr=None, winedebug=None):
+        env = dict(self.env)
+        if winedebug:
+            env["WINEDEBUG"] = winedebug
+        out = open(stdout or os.path.join(self.root, "program.log"), "ab")
+        err = open(stderr, "ab") if stderr else out
+        self.files += [out, err]
+        process = subprocess.Popen(["wine", program, *arguments], env=env, stdout=out, stderr=err)
+        self.processes.append(process)
+        return process
+
+    def start_trace_viewer(self, viewer):
+        ready = os.path.join(self.root, "trace-viewer.err")
+        process = self.start(viewer, "--image", "RAVITOR.exe", stdout=self.trace_file, stderr=ready)
+        if not wait_until(lambda: "receiving debug output" in self._read(ready)):
+            raise RuntimeError("the trace viewer did not start: " + self._read(ready))
+        return process
+
+    def start_ravitor(self, ravitor):
+        # Wine's event log and Terminal Services calls are stubs that report
+        # each call on these channels.
+        return self.start(ravitor, stdout=os.path.join(self.root, "ravitor.out"),
+                          stderr=self.debug_file, winedebug="-all,fixme+advapi,fixme+wtsapi")
+
+    def driver(self, driver, *arguments):
+        """Runs the session driver; returns (exit code, stdout)."""
+        out = os.path.join(self.root, "driver.out")
+        if os.path.exists(out):
+            os.unlink(out)
+        code = self._run(["wine", driver, *[str(a) for a in arguments]], output=out)
+        return code, self._read(out)
+
+    # --- Registry ------------------------------------------------------------
+    def write_registry(self, keys, delete_keys=()):
+        """keys: {(hive, path): {name: value}}; see reg_value for the values."""
+        lines = ["Windows Registry Editor Version 5.00", ""]
+        for hive, path in delete_keys:
+            lines += [f"[-{hive}\\{path}]", ""]
+        for (hive, path), values in keys.items():
+            lines.append(f"[{hive}\\{path}]")
+            lines += [reg_value(name, value) for name, value in values.items()]
+            lines.append("")
+        reg = os.path.join(self.root, "policies.reg")
+        with open(reg, "w", encoding="utf-16") as f:
+            f.write("\r\n".join(lines) + "\r\n")
+        code = self._run(["wine", "regedit", "/S", reg])
+        if code != 0:
+            raise RuntimeError(f"regedit failed with {code}")
+
+    # --- Observations ----------------------------------------------------------
+    @staticmethod
+    def _read(path):
+        try:
+            with open(path, "rb") as f:
+                return f.read().decode("utf-8", "replace")
+        except FileNotFoundError:
+            return ""
+
+    def trace_lines(self):
+        # "2026-12-09 23:40:09.115 [268] text"
+        return [line.split("] ", 1)[1] for line in self._read(self.trace_file).splitlines()
+                if "] " in line]
+
+    def debug_events(self):
+        events = []
+        for line in self._read(self.debug_file).splitlines():
+            report = re.search(r"ReportEventW \([0-9A-Fa-f]+,0x([0-9a-f]{4}),0x([0-9a-f]{4}),"
+                               r"0x([0-9a-f]{8})", line)
+            if report:
+                events.append("ReportEvent %d %d %d" % tuple(int(g, 16) for g in report.groups()))
+            elif "WTSDisconnectSession" in line:
+                events.append("DisconnectSession")
+            elif "WTSLogoffSession" in line:
+                events.append("LogoffSession")
+        return events
+
+    def take_trace(self, expected_count, settle=0.3):
+        """Trace lines since the last take, once at least `expected_count` are in."""
+        wait_until(lambda: len(self.trace_lines()) - self.trace_taken >= expected_count,
+                   timeout=10)
+        time.sleep(settle)
+        lines = self.trace_lines()[self.trace_taken:]
+        self.trace_taken += len(lines)
+        return lines
+
+    def take_events(self):
+        events = self.debug_events()[self.events_taken:]
+        self.events_taken += len(events)
+        return events
+
+    def boxes(self, driver):
+        code, out = self.driver(driver, "boxes")
+        if code != 0:
+            raise RuntimeError(f"driver boxes failed with {code}")
+        return [json.loads(line) for line in out.splitlines() if line.strip()]
+
+    def screenshot(self, path):
+        raw = subprocess.run(["xwd", "-root", "-silent", "-display", self.env["DISPLAY"]],
+                             capture_output=True, timeout=WAIT_SECONDS, check=True).stdout
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(xwd_to_png(raw))
+
+    def close(self):
+        for process in self.processes:
+            if process.poll() is None:
+                process.kill()
+        if os.path.isdir(self.prefix):
+            subprocess.run(["wineserver", "-k"], env=self.env, timeout=WAIT_SECONDS)
+        for process in self.processes:
+            try:
+                process.wait(timeout=WAIT_SECONDS)
+            except subprocess.TimeoutExpired:
+                pass
+        if self.xvfb:
+            self.xvfb.kill()
+            self.xvfb.wait()
+        for file in self.files:
+            file.close()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def xwd_to_png(data):
+    """A 24/32-bit TrueColor X window dump as PNG bytes."""
+    fields = struct.unpack(">25I", data[:100])
+    header_size, width, height = fields[0], fields[4], fields[5]
+    byte_order, bits_per_pixel, bytes_per_line = fields[7], fields[11], fields[12]
+    masks, ncolors = fields[14:17], fields[19]
+    if bits_per_pixel not in (24, 32):
+        raise ValueError(f"unsupported dump: {bits_per_pixel} bits per pixel")
+    # xwd may give the depth as bits per pixel; the line length tells.
+    size = 4 if bytes_per_line >= 4 * width else 3
+    pixels = data[header_size + 12 * ncolors:]
+    # Each colour channel is one byte of the pixel.
+    offsets = [((m & -m).bit_length() - 1) // 8 for m in masks]
+    if byte_order != 0:
+        offsets = [size - 1 - o for o in offsets]
+    rows = bytearray()
+    for y in range(height):
+        line = pixels[y * bytes_per_line:y * bytes_per_line + size * width]
+        rgb = bytearray(3 * width)
+        for channel, offset in enumerate(offsets):
+            rgb[channel::3] = line[offset::size]
+        rows += b"\0" + rgb
+
+    def chunk(kind, body):
+        return (struct.pack(">I", len(body)) + kind + body +
+                struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(bytes(rows), 6)) + chunk(b"IEND", b""))
