@@ -4,6 +4,9 @@
 // Messages are sent synchronously so that each command has been handled when
 // the driver returns.
 #include <windows.h>
+// Needs the types of <windows.h>.
+#include <psapi.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -29,7 +32,10 @@ const wchar_t* const kUsage =
     L"  key | mouse               inject one key press or one mouse move with SendInput\n"
     L"  park X Y                  move the pointer\n"
     L"  boxes                     list warning boxes as JSON lines {caption, text}\n"
-    L"  close CAPTION             press OK on the box with exactly this caption\n";
+    L"  close CAPTION             press OK on the box with exactly this caption\n"
+    L"  stats                     the window's process: handles, threads, private bytes,\n"
+    L"                            working set, CPU time, as one JSON line\n"
+    L"  debug TEXT                write TEXT to the debug output (OutputDebugStringW)\n";
 
 void PrintUtf8(const std::wstring& text) {
   const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
@@ -145,6 +151,54 @@ int Close(const std::wstring& caption) {
   return 1;
 }
 
+int ThreadCount(DWORD processId) {
+  const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof(entry);
+  int count = 0;
+  for (BOOL more = ::Thread32First(snapshot, &entry); more;
+       more = ::Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == processId) ++count;
+  }
+  ::CloseHandle(snapshot);
+  return count;
+}
+
+unsigned long long Milliseconds(const FILETIME& time) {
+  return ((static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime) /
+         10000;
+}
+
+int Stats() {
+  const HWND window = FindApplicationWindow();
+  if (window == nullptr) return 1;
+  DWORD processId = 0;
+  ::GetWindowThreadProcessId(window, &processId);
+  const HANDLE process =
+      ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+  if (process == nullptr) return 3;
+  DWORD handles = 0;
+  ::GetProcessHandleCount(process, &handles);
+  PROCESS_MEMORY_COUNTERS_EX memory{};
+  memory.cb = sizeof(memory);
+  ::GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                         sizeof(memory));
+  FILETIME created{}, exited{}, kernel{}, user{};
+  ::GetProcessTimes(process, &created, &exited, &kernel, &user);
+  ::CloseHandle(process);
+  wchar_t line[256];
+  std::swprintf(line, 256,
+                L"{\"pid\": %lu, \"handles\": %lu, \"threads\": %d, \"private_bytes\": %llu, "
+                L"\"working_set\": %llu, \"cpu_ms\": %llu}\n",
+                processId, handles, ThreadCount(processId),
+                static_cast<unsigned long long>(memory.PrivateUsage),
+                static_cast<unsigned long long>(memory.WorkingSetSize),
+                Milliseconds(kernel) + Milliseconds(user));
+  PrintUtf8(line);
+  return 0;
+}
+
 unsigned long Number(const wchar_t* text) { return std::wcstoul(text, nullptr, 0); }
 
 }  // namespace
@@ -180,6 +234,11 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (command == L"boxes") return Boxes();
   if (command == L"close" && argc >= 3) return Close(argv[2]);
+  if (command == L"stats") return Stats();
+  if (command == L"debug" && argc >= 3) {
+    ::OutputDebugStringW(argv[2]);
+    return 0;
+  }
   std::fwprintf(stderr, L"%ls", kUsage);
   return 64;
 }

@@ -341,6 +341,25 @@ class PolicyValues(Scenario):
         self.end_with("command", 105)
 
 
+class TraceViewer(Scenario):
+    def test_shows_only_the_chosen_image(self):
+        self.policies(ts={"MaxIdleTime": 600000})
+        self.start()
+        self.expect(STARTUP + IDLE_SET)
+        self.drive("debug", "another program")
+        self.tick()
+        self.expect(["Tick"])
+        self.end_with("command", 105)
+
+    def test_shows_every_process_with_its_id(self):
+        self.session.start_trace_viewer(VIEWER, filters=())
+        self.drive("debug", "first line\nsecond line")
+        lines = wait_until(lambda: len(self.session.trace_lines()) >= 2 and self.session._read(
+            self.session.trace_file).splitlines())
+        self.assertRegex(lines[0], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[\d+\] first line$")
+        self.assertEqual(lines[1].split("] ", 1)[1], "second line")
+
+
 class Languages(Scenario):
     def run_warning(self, lang_id):
         self.policies(ts={"MaxIdleTime": 60000})

@@ -125,9 +125,9 @@ class WineSession:
         self.processes.append(process)
         return process
 
-    def start_trace_viewer(self, viewer):
+    def start_trace_viewer(self, viewer, filters=("--image", "RAVITOR.exe")):
         ready = os.path.join(self.root, "trace-viewer.err")
-        process = self.start(viewer, "--image", "RAVITOR.exe", stdout=self.trace_file, stderr=ready)
+        process = self.start(viewer, *filters, stdout=self.trace_file, stderr=ready)
         if not wait_until(lambda: "receiving debug output" in self._read(ready)):
             raise RuntimeError("the trace viewer did not start: " + self._read(ready))
         return process
