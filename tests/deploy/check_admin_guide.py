@@ -1,0 +1,125 @@
+#!/usr/bin/python3
+"""Checks docs/ADMIN.md against what it describes: README's table of policies,
+the package source, the templates, the trace viewer's options and the
+message catalogue, so that the guide cannot drift from the program."""
+import argparse
+import os
+import re
+import sys
+import unittest
+import xml.etree.ElementTree as ElementTree
+
+import source_facts
+
+Q = "{http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions}"
+
+arguments = None
+
+
+def english_catalogue_text(source, message_id):
+    """The English text of `message_id` in res/messages.mc, lines joined by
+    blanks."""
+    text = source_facts.read(source, "res/messages.mc").replace("\r\n", "\n")
+    block = re.search(rf"^MessageId=0x{message_id:X}\n(.*?)(?=^MessageId=|\Z)", text,
+                      re.MULTILINE | re.DOTALL)
+    if not block:
+        raise RuntimeError(f"message 0x{message_id:X} not in res/messages.mc")
+    english = re.search(r"^Language=English\n(.*?)^\.$", block.group(1), re.MULTILINE | re.DOTALL)
+    return " ".join(line.strip() for line in english.group(1).splitlines() if line.strip())
+
+
+class AdminGuideTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.source = arguments.source
+        cls.guide = source_facts.read(cls.source, "docs/ADMIN.md")
+        cls.wxs = source_facts.read(cls.source, "deploy/TolvexPellanSessionTimers.wxs")
+        cls.version = source_facts.project_version(cls.source)
+
+    def test_policy_table_matches_readme(self):
+        readme = source_facts.readme_policies(self.source)
+        rows = source_facts.markdown_table(self.guide, "Value")
+        guide = {}
+        key = None
+        for row in rows:
+            key_cell = row[next(header for header in row if header.startswith("Key"))]
+            key = key if key_cell == "same" else key_cell
+            guide[row["Value"]] = {"Key": key, "Default": row["Default"], "Range": row["Range"],
+                                   "Effect": row["Effect"]}
+        self.assertEqual(list(guide), list(readme))
+        self.assertEqual(guide, readme)
+
+    def test_switch_table_uses_the_template_names(self):
+        adml = ElementTree.parse(os.path.join(
+            self.source, "deploy/PolicyDefinitions/en-US/TolvexPellanSessionTimers.adml"))
+        strings = {element.get("id"): element.text for element in adml.iter(Q + "string")}
+        rows = source_facts.markdown_table(self.guide, "Policy")
+        self.assertEqual({row["Value"]: row["Policy"] for row in rows},
+                         {name: strings[name] for name in
+                          ("RunRAVITOR", "ConnectionTimerEnable", "IdleTimerEnable",
+                           "DisconnectionTimerEnable")})
+
+    def test_package_name_and_commands(self):
+        name = f"TolvexPellanSessionTimers-{self.version}-x64.msi"
+        self.assertIn(f"msiexec /i {name} /qn", self.guide)
+        self.assertIn(f"msiexec /x {name} /qn", self.guide)
+        self.assertIn(f"This guide covers version {self.version}.", self.guide)
+        upgrade_code = re.search(r'UpgradeCode="([0-9A-F-]+)"', self.wxs).group(1)
+        self.assertIn("{" + upgrade_code + "}", self.guide)
+
+    def test_install_location_and_registry_values(self):
+        folder = re.search(r'<Directory Id="INSTALLDIR" Name="([^"]+)"', self.wxs).group(1)
+        installed = rf"C:\Program Files\{folder}\RAVITOR.exe"
+        self.assertIn(f'`"{installed}"`', self.guide)
+        application = source_facts.application_name(self.source)
+        self.assertIn(
+            rf"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\{application}",
+            self.guide)
+        self.assertIn(f"`TypesSupported` = {source_facts.types_supported(self.source)}",
+                      self.guide)
+        self.assertIn(f"`CategoryCount` = {source_facts.category_count(self.source)}",
+                      self.guide)
+
+    def test_template_files_named_exist(self):
+        named = set(re.findall(r"PolicyDefinitions\\((?:[a-z]{2}-[A-Z]{2}\\)?"
+                               r"TolvexPellanSessionTimers\.adm[xl])", self.guide))
+        self.assertEqual(len(named), 3, named)
+        for path in named:
+            self.assertTrue(os.path.isfile(os.path.join(
+                self.source, "deploy", "PolicyDefinitions", *path.split("\\"))), path)
+
+    def test_trace_switch_and_viewer_options(self):
+        trace_key = source_facts.policy_names(self.source)["kTraceSwitchKey"]
+        self.assertIn(f'reg add "HKLM\\{trace_key}" /f', self.guide)
+        self.assertIn("RAVITOR-trace.exe\" --image RAVITOR.exe", self.guide)
+        viewer = source_facts.read(self.source, "tools/trace/TraceFormat.cpp")
+        options = set(re.findall(r"(?<![\w-])(--[a-z]+)", self.guide))
+        self.assertLessEqual({"--image", "--pid", "--global", "--help"}, options)
+        for option in options:
+            self.assertIn(f'L"{option}"', viewer, option)
+
+    def test_events_and_category(self):
+        ids = source_facts.read(self.source, "src/notify/CatalogIds.h")
+        logged_off = int(re.search(r"kSessionLoggedOffEvent = (\d+);", ids).group(1))
+        disconnected = int(re.search(r"kSessionDisconnectedEvent = (\d+);", ids).group(1))
+        category = int(re.search(r"kCategoryWtsEvent = (\d+);", ids).group(1))
+        rows = {int(row["Event"]): row for row in source_facts.markdown_table(self.guide, "Event")}
+        self.assertEqual(set(rows), {logged_off, disconnected})
+        self.assertIn("logged off", rows[logged_off]["Written when"])
+        self.assertIn("disconnected", rows[disconnected]["Written when"])
+        self.assertEqual(rows[logged_off]["Text"],
+                         english_catalogue_text(self.source, logged_off))
+        if english_catalogue_text(self.source, disconnected) == rows[logged_off]["Text"]:
+            self.assertEqual(rows[disconnected]["Text"], "the same text")
+        else:
+            self.assertEqual(rows[disconnected]["Text"],
+                             english_catalogue_text(self.source, disconnected))
+        category_text = english_catalogue_text(self.source, category)
+        self.assertIn(f"task category {category}, *{category_text}*", self.guide)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--source", required=True)
+    arguments, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)

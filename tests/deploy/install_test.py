@@ -1,0 +1,258 @@
+#!/usr/bin/python3
+"""Installs TolvexPellanSessionTimers-<version>-x64.msi silently into a
+throw-away 64-bit Wine prefix, checks the files and every registry value it
+writes, starts RAVITOR.exe from the Run value's command line, uninstalls it
+and checks that all it wrote is gone and the policies are not. A second test
+upgrades it in place with a build that differs in the fourth version field."""
+import argparse
+import filecmp
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from msi_tables import MsiPackage
+
+PRODUCT = "Tolvex Pellan Session Timers"
+INSTALL_DIR = r"C:\Program Files\Tolvex Pellan Session Timers"
+INSTALLED_RAVITOR = INSTALL_DIR + r"\RAVITOR.exe"
+RUN_KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
+RUN_KEY_32 = r"HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\Microsoft\Windows\CurrentVersion\Run"
+SOURCE_KEY = ("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\"
+              + PRODUCT)
+UNINSTALL_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+PRODUCT_POLICY = r"Software\Policies\Brevane\Tolvex Pellan Session Timers"
+TS_POLICY = r"SOFTWARE\Policies\Microsoft\Windows NT\Terminal Services"
+# Policies as Group Policy leaves them, and another program's start entry.
+POLICIES = [("HKEY_LOCAL_MACHINE\\" + PRODUCT_POLICY, "RunRAVITOR", 0),
+            ("HKEY_LOCAL_MACHINE\\" + TS_POLICY, "MaxIdleTime", 600000),
+            ("HKEY_CURRENT_USER\\" + PRODUCT_POLICY, "IdleTimerEnable", 1)]
+OTHER_RUN_VALUE = ("Other Program", r"C:\Other\other.exe")
+WAIT_SECONDS = 60
+# RunKeyStarter's own exit codes.
+STARTER_FAILURES = {200: "bad usage", 201: "no such Run value", 202: "Run value not a string",
+                    203: "CreateProcess failed", 204: "program still running"}
+
+arguments = None
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class WinePrefix:
+    """A private Wine prefix and X display, removed again on close."""
+
+    def __init__(self):
+        self.root = tempfile.mkdtemp(prefix="ravitor-deploy-")
+        self.prefix = os.path.join(self.root, "prefix")
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.xvfb = None
+        try:
+            self._start_display()
+            self.check(self.run(["wineboot", "-i"], timeout=120), "wineboot -i")
+        except Exception:
+            self.close()
+            raise
+
+    def _start_display(self):
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp",
+                                      "-screen", "0", "1024x768x24"],
+                                     pass_fds=[write_end], stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            display = pipe.readline().strip()
+        if not display:
+            raise RuntimeError("Xvfb did not start")
+        self.env["DISPLAY"] = ":" + display
+
+    def run(self, command, timeout=WAIT_SECONDS, output=None):
+        """Runs a command in the prefix; its output goes to a file (Wine's
+        helper processes keep pipes open), `output` or the shared log."""
+        path = output or os.path.join(self.root, "wine.log")
+        with open(path, "ab") as log:
+            return subprocess.run(command, env=self.env, stdout=log, stderr=log,
+                                  timeout=timeout).returncode
+
+    @staticmethod
+    def check(code, what):
+        if code != 0:
+            raise RuntimeError(f"{what} failed with {code}")
+
+    def import_registry(self, lines):
+        path = os.path.join(self.root, "import.reg")
+        with open(path, "w", encoding="utf-16") as f:
+            f.write("\r\n".join(["Windows Registry Editor Version 5.00", "", *lines, ""]))
+        self.check(self.run(["wine", "regedit", "/S", path]), "regedit")
+
+    def query(self, key):
+        """The values of `key` as {name: (type, data)}, or None when the key
+        does not exist."""
+        output = os.path.join(self.root, "reg-query.txt")
+        if os.path.exists(output):
+            os.remove(output)
+        if self.run(["wine", "reg", "query", key], output=output) != 0:
+            return None
+        with open(output, "rb") as f:
+            lines = f.read().decode("utf-8", errors="replace").splitlines()
+        values = {}
+        # The key's own values come after its name, up to the first blank
+        # line; subkeys follow.
+        for line in lines[lines.index(key) + 1:] if key in lines else []:
+            if not line.strip():
+                break
+            match = re.match(r"^    (.*?)    (REG_\w+)    ?(.*)$", line)
+            if match:
+                values[match.group(1)] = (match.group(2), match.group(3))
+        return values
+
+    def msiexec(self, *command):
+        log = os.path.join(self.root, "msiexec.log")
+        code = self.run(["wine", "msiexec", *command, "/qn", "/l*v", windows_path(log)],
+                        timeout=120)
+        tail = ""
+        if code != 0 and os.path.exists(log):
+            with open(log, "rb") as f:
+                tail = f.read()[-4000:].decode("utf-16-le", errors="replace")
+        return code, tail
+
+    def drive_c(self, windows_path_on_c):
+        return os.path.join(self.prefix, "drive_c",
+                            *windows_path_on_c.split("\\")[1:])
+
+    def close(self):
+        if os.path.isdir(self.prefix):
+            subprocess.run(["wineserver", "-k"], env=self.env, timeout=WAIT_SECONDS)
+        if self.xvfb:
+            self.xvfb.kill()
+            self.xvfb.wait()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+class InstallTest(unittest.TestCase):
+    def setUp(self):
+        self.assertTrue(os.path.isfile(arguments.msi),
+                        f"{arguments.msi} is missing: build the msi target "
+                        "(needs the Debian packages wixl and msitools)")
+        self.wine = WinePrefix()
+        self.addCleanup(self.wine.close)
+
+    def install(self, msi):
+        code, log = self.wine.msiexec("/i", msi)
+        self.assertEqual(code, 0, f"msiexec /i {msi}:\n{log}")
+
+    def uninstall(self, msi):
+        code, log = self.wine.msiexec("/x", msi)
+        self.assertEqual(code, 0, f"msiexec /x {msi}:\n{log}")
+
+    def product_code(self, msi):
+        return MsiPackage(msi, arguments.msiinfo).properties()["ProductCode"]
+
+    def assert_installed(self):
+        folder = self.wine.drive_c(INSTALL_DIR)
+        self.assertEqual(sorted(os.listdir(folder)), ["RAVITOR-trace.exe", "RAVITOR.exe"])
+        self.assertTrue(filecmp.cmp(os.path.join(folder, "RAVITOR.exe"), arguments.ravitor,
+                                    shallow=False))
+        self.assertTrue(filecmp.cmp(os.path.join(folder, "RAVITOR-trace.exe"), arguments.trace,
+                                    shallow=False))
+
+        run = self.wine.query(RUN_KEY)
+        self.assertEqual(run.get(PRODUCT), ("REG_SZ", f'"{INSTALLED_RAVITOR}"'))
+        self.assertEqual(run.get(OTHER_RUN_VALUE[0]), ("REG_SZ", OTHER_RUN_VALUE[1]))
+        # The 64-bit view only: a 32-bit Run value would start nothing else.
+        self.assertNotIn(PRODUCT, self.wine.query(RUN_KEY_32) or {})
+
+        self.assertEqual(self.wine.query(SOURCE_KEY), {
+            "EventMessageFile": ("REG_EXPAND_SZ", INSTALLED_RAVITOR),
+            "CategoryMessageFile": ("REG_EXPAND_SZ", INSTALLED_RAVITOR),
+            "TypesSupported": ("REG_DWORD", "0x7"),
+            "CategoryCount": ("REG_DWORD", "0x4"),
+        })
+
+    def assert_removed(self):
+        self.assertFalse(os.path.exists(self.wine.drive_c(INSTALL_DIR)))
+        self.assertIsNone(self.wine.query(SOURCE_KEY))
+        run = self.wine.query(RUN_KEY)
+        self.assertNotIn(PRODUCT, run)
+        self.assertEqual(run.get(OTHER_RUN_VALUE[0]), ("REG_SZ", OTHER_RUN_VALUE[1]))
+        for key, name, value in POLICIES:
+            self.assertEqual(self.wine.query(key).get(name), ("REG_DWORD", hex(value)),
+                             f"{key}\\{name}")
+
+    def prepare_machine(self):
+        lines = []
+        for key, name, value in POLICIES:
+            lines += [f"[{key}]", f'"{name}"=dword:{value:08x}', ""]
+        lines += [f"[{RUN_KEY}]",
+                  f'"{OTHER_RUN_VALUE[0]}"="{OTHER_RUN_VALUE[1].replace(chr(92), chr(92) * 2)}"']
+        self.wine.import_registry(lines)
+
+    def test_install_start_from_run_value_and_uninstall(self):
+        self.prepare_machine()
+        self.install(arguments.msi)
+        self.assert_installed()
+        product_code = self.product_code(arguments.msi)
+        self.assertIsNotNone(self.wine.query(f"{UNINSTALL_KEY}\\{product_code}"))
+
+        # Started the way the shell starts the Run value at logon; with
+        # RunRAVITOR 0 it must end at once with code 0.
+        output = os.path.join(self.wine.root, "starter.log")
+        code = self.wine.run(["wine", arguments.starter, PRODUCT], output=output)
+        with open(output, "rb") as f:
+            started = f.read().decode("utf-8", errors="replace")
+        self.assertEqual(code, 0, f"{STARTER_FAILURES.get(code, 'RAVITOR.exe exit code')} "
+                                  f"{code}:\n{started}")
+        self.assertIn(f'command line: "{INSTALLED_RAVITOR}"', started)
+
+        # Whatever else lands in the source's key goes with it.
+        self.wine.import_registry([f"[{SOURCE_KEY}]",
+                                   '"ProviderGuid"="{00000000-0000-0000-0000-000000000001}"'])
+        self.uninstall(arguments.msi)
+        self.assert_removed()
+        self.assertIsNone(self.wine.query(f"{UNINSTALL_KEY}\\{product_code}"))
+
+    def test_later_build_upgrades_in_place(self):
+        fields = arguments.version.split(".")
+        self.assertEqual(len(fields), 4, arguments.version)
+        later = ".".join(fields[:3] + [str(int(fields[3]) + 1)])
+        later_msi = os.path.join(self.wine.root, f"TolvexPellanSessionTimers-{later}-x64.msi")
+        build = subprocess.run(
+            [arguments.cmake, f"-DWIXL={arguments.wixl}", f"-DMSIBUILD={arguments.msibuild}",
+             f"-DMSIINFO={arguments.msiinfo}", f"-DSOURCE={arguments.wxs}",
+             f"-DVERSION={later}", f"-DRAVITOR_EXE={arguments.ravitor}",
+             f"-DTRACE_EXE={arguments.trace}", f"-DICON_FILE={arguments.icon}",
+             f"-DOUTPUT={later_msi}", "-P", arguments.build_script],
+            capture_output=True, timeout=120)
+        self.assertEqual(build.returncode, 0, build.stderr.decode(errors="replace"))
+        earlier_code = self.product_code(arguments.msi)
+        later_code = self.product_code(later_msi)
+        self.assertNotEqual(earlier_code, later_code)
+
+        self.prepare_machine()
+        self.install(arguments.msi)
+        self.install(later_msi)
+        # One product left, the later one, with everything in place.
+        self.assertIsNone(self.wine.query(f"{UNINSTALL_KEY}\\{earlier_code}"),
+                          f"{arguments.version} is still installed beside {later}")
+        later_entry = self.wine.query(f"{UNINSTALL_KEY}\\{later_code}")
+        self.assertEqual(later_entry.get("DisplayVersion"), ("REG_SZ", later))
+        self.assert_installed()
+
+        self.uninstall(later_msi)
+        self.assert_removed()
+        self.assertIsNone(self.wine.query(f"{UNINSTALL_KEY}\\{later_code}"))
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    for option in ("msi", "ravitor", "trace", "starter", "version", "cmake", "build-script", "wxs",
+                   "icon", "wixl", "msibuild", "msiinfo"):
+        parser.add_argument("--" + option, required=True)
+    arguments, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
