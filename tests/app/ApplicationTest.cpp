@@ -68,8 +68,8 @@ TEST_P(StartupCaseTest, DecidesWhetherThereIsWorkToDo) {
   EXPECT_EQ(app.RunStartupSequence(), c.expectedResult);
   EXPECT_EQ(fake.CallCount("CreateApplicationWindow"), c.expectWindow ? 1 : 0);
   const Lines trace = fake.TraceLines();
-  EXPECT_EQ(Lines(trace.begin(), trace.begin() + std::min(trace.size(), c.expectedTrace.size())),
-            c.expectedTrace);
+  const auto shown = static_cast<std::ptrdiff_t>(std::min(trace.size(), c.expectedTrace.size()));
+  EXPECT_EQ(Lines(trace.begin(), trace.begin() + shown), c.expectedTrace);
 }
 
 INSTANTIATE_TEST_SUITE_P(

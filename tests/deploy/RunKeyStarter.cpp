@@ -39,8 +39,8 @@ int wmain(int argc, wchar_t** argv) {
   LSTATUS status = ::RegQueryValueExW(key, argv[1], nullptr, &type, nullptr, &size);
   std::vector<wchar_t> value(size / sizeof(wchar_t) + 1, L'\0');
   if (status == ERROR_SUCCESS) {
-    status = ::RegQueryValueExW(key, argv[1], nullptr, &type,
-                                reinterpret_cast<BYTE*>(value.data()), &size);
+    status = ::RegQueryValueExW(key, argv[1], nullptr, &type, reinterpret_cast<BYTE*>(value.data()),
+                                &size);
   }
   ::RegCloseKey(key);
   if (status != ERROR_SUCCESS) return kNoSuchValue;

@@ -31,6 +31,21 @@ std::uint16_t DefaultVariant(std::uint16_t languageId) {
   return primary == 0x04 ? 0x0804 : static_cast<std::uint16_t>(0x0400 | primary);
 }
 
+// The catalogue file is parsed once per test process; every fake reads it.
+const McCatalog& SharedCatalog() {
+  static const McCatalog catalog = [] {
+    McCatalog loaded;
+    loaded.Load(RAVITOR_CATALOG_PATH);
+    return loaded;
+  }();
+  return catalog;
+}
+
+// Set on the fake's real threads: their message boxes block like real ones.
+thread_local bool onRealThread = false;
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
 }  // namespace
 
 std::wstring Hex(std::uint64_t value) {
@@ -43,20 +58,93 @@ std::wstring Hex(std::uint64_t value) {
   return L"0x" + digits;
 }
 
-FakePlatform::FakePlatform() { catalog_.Load(RAVITOR_CATALOG_PATH); }
+FakePlatform::FakePlatform() : catalog_(SharedCatalog()) {}
 
 FakePlatform::~FakePlatform() {
+  {
+    // Boxes still open go away with the process, which lets their threads end.
+    const Lock lock(mutex_);
+    shuttingDown_ = true;
+    changed_.notify_all();
+  }
+  for (auto& thread : realThreads_) thread.join();
   // Held warning threads still own their strings; let them finish.
   RunHeldThreads();
+}
+
+const std::vector<std::string>& FakePlatform::OperationNames() {
+  static const std::vector<std::string> names = {"OpenKeyForRead",
+                                                 "QueryValue",
+                                                 "CloseKey",
+                                                 "CreateKey",
+                                                 "SetValue",
+                                                 "OutputDebugText",
+                                                 "StartWindowTimer",
+                                                 "StopWindowTimer",
+                                                 "RegisterSessionNotification",
+                                                 "UnregisterSessionNotification",
+                                                 "DisconnectSession",
+                                                 "LogoffSession",
+                                                 "InstallHook",
+                                                 "RemoveHook",
+                                                 "CallNextHook",
+                                                 "StartThread",
+                                                 "ShowMessageBox",
+                                                 "Sleep",
+                                                 "CloseThreadHandle",
+                                                 "GetThreadLocale",
+                                                 "SetThreadLocale",
+                                                 "FormatCatalogMessage",
+                                                 "GetModulePath",
+                                                 "EnumerateWindows",
+                                                 "GetWindowTitle",
+                                                 "SendMessageWithTimeout",
+                                                 "OpenEventSource",
+                                                 "ReportEvent",
+                                                 "CloseEventSource",
+                                                 "TrimWorkingSet",
+                                                 "ActiveConsoleSessionId",
+                                                 "CreateApplicationWindow",
+                                                 "DestroyApplicationWindow",
+                                                 "PostQuit",
+                                                 "PaintNothing",
+                                                 "DefaultWindowProcedure",
+                                                 "EqualsIgnoringCase"};
+  return names;
+}
+
+void FakePlatform::Fail(const std::string& operation) {
+  const Lock lock(mutex_);
+  failing_.insert(operation);
+}
+
+void FakePlatform::Heal(const std::string& operation) {
+  const Lock lock(mutex_);
+  failing_.erase(operation);
+}
+
+int FakePlatform::FailedCallCount(const std::string& operation) const {
+  const Lock lock(mutex_);
+  const auto found = failedCallCounts_.find(operation);
+  return found == failedCallCounts_.end() ? 0 : found->second;
+}
+
+int FakePlatform::FailedCallCount() const {
+  const Lock lock(mutex_);
+  int total = 0;
+  for (const auto& [operation, count] : failedCallCounts_) total += count;
+  return total;
 }
 
 // --- Test-side controls -----------------------------------------------------
 
 void FakePlatform::CreateRegistryKey(Hive hive, const std::wstring& path) {
+  const Lock lock(mutex_);
   registry_[{hive, Lower(path)}];
 }
 
 void FakePlatform::DeleteRegistryKey(Hive hive, const std::wstring& path) {
+  const Lock lock(mutex_);
   registry_.erase({hive, Lower(path)});
 }
 
@@ -69,19 +157,23 @@ void FakePlatform::SetDword(Hive hive, const std::wstring& path, const std::wstr
 
 void FakePlatform::SetRaw(Hive hive, const std::wstring& path, const std::wstring& name,
                           std::uint32_t type, std::vector<unsigned char> data) {
+  const Lock lock(mutex_);
   registry_[{hive, Lower(path)}].values[Lower(name)] = FakeValue{type, std::move(data)};
 }
 
 void FakePlatform::DeleteValue(Hive hive, const std::wstring& path, const std::wstring& name) {
+  const Lock lock(mutex_);
   if (Key* key = FindKey(hive, path)) key->values.erase(Lower(name));
 }
 
 void FakePlatform::DenyRead(Hive hive, const std::wstring& path) {
+  const Lock lock(mutex_);
   registry_[{hive, Lower(path)}].denyRead = true;
 }
 
 const FakeValue* FakePlatform::FindValue(Hive hive, const std::wstring& path,
                                          const std::wstring& name) const {
+  const Lock lock(mutex_);
   const auto key = registry_.find({hive, Lower(path)});
   if (key == registry_.end()) return nullptr;
   const auto value = key->second.values.find(Lower(name));
@@ -89,6 +181,7 @@ const FakeValue* FakePlatform::FindValue(Hive hive, const std::wstring& path,
 }
 
 bool FakePlatform::KeyExists(Hive hive, const std::wstring& path) const {
+  const Lock lock(mutex_);
   return registry_.count({hive, Lower(path)}) != 0;
 }
 
@@ -98,6 +191,7 @@ FakePlatform::Key* FakePlatform::FindKey(Hive hive, const std::wstring& path) {
 }
 
 std::vector<std::wstring> FakePlatform::JournalOf(const std::wstring& prefix) const {
+  const Lock lock(mutex_);
   std::vector<std::wstring> entries;
   for (const auto& entry : journal_) {
     if (entry.compare(0, prefix.size(), prefix) == 0) entries.push_back(entry);
@@ -106,23 +200,27 @@ std::vector<std::wstring> FakePlatform::JournalOf(const std::wstring& prefix) co
 }
 
 std::vector<std::wstring> FakePlatform::TraceLines() const {
+  const Lock lock(mutex_);
   std::vector<std::wstring> lines;
   for (const auto& entry : JournalOf(L"Trace ")) lines.push_back(entry.substr(6));
   return lines;
 }
 
 int FakePlatform::CallCount(const std::string& operation) const {
+  const Lock lock(mutex_);
   const auto found = callCounts_.find(operation);
   return found == callCounts_.end() ? 0 : found->second;
 }
 
 int FakePlatform::OpenHandleCount() const {
+  const Lock lock(mutex_);
   return static_cast<int>(openKeys_.size() + openEventSources_.size() + openThreads_.size() +
                           hooks_.size());
 }
 
 std::intptr_t FakePlatform::DeliverInput(HookKind kind, int code, std::uintptr_t wParam,
                                          std::intptr_t lParam) {
+  const Lock lock(mutex_);
   const auto hooks = hooks_;  // a procedure may change the chain
   for (const auto& [handle, hook] : hooks) {
     if (hook.kind == kind) return hook.procedure(hook.context, code, wParam, lParam);
@@ -131,11 +229,13 @@ std::intptr_t FakePlatform::DeliverInput(HookKind kind, int code, std::uintptr_t
 }
 
 int FakePlatform::InstalledHookCount(HookKind kind) const {
+  const Lock lock(mutex_);
   return static_cast<int>(std::count_if(
       hooks_.begin(), hooks_.end(), [kind](const auto& hook) { return hook.second.kind == kind; }));
 }
 
 void FakePlatform::RunHeldThreads() {
+  const Lock lock(mutex_);
   while (!heldThreads_.empty()) {
     const HeldThread thread = heldThreads_.front();
     heldThreads_.erase(heldThreads_.begin());
@@ -144,12 +244,14 @@ void FakePlatform::RunHeldThreads() {
 }
 
 WindowHandle FakePlatform::AddWindow(const std::wstring& title, bool answersClose) {
+  const Lock lock(mutex_);
   const WindowHandle handle{NextHandle()};
   windows_.push_back(FakeWindow{handle, title, {}, answersClose});
   return handle;
 }
 
 std::vector<FakeWindow> FakePlatform::OpenBoxes() const {
+  const Lock lock(mutex_);
   std::vector<FakeWindow> boxes;
   std::copy_if(windows_.begin(), windows_.end(), std::back_inserter(boxes),
                [](const FakeWindow& window) { return !window.text.empty(); });
@@ -157,19 +259,93 @@ std::vector<FakeWindow> FakePlatform::OpenBoxes() const {
 }
 
 void FakePlatform::CloseWindowByUser(WindowHandle window) {
+  const Lock lock(mutex_);
   windows_.erase(std::remove_if(windows_.begin(), windows_.end(),
                                 [window](const FakeWindow& w) { return w.handle == window; }),
                  windows_.end());
+  changed_.notify_all();
+}
+
+void FakePlatform::ClearJournal() {
+  const Lock lock(mutex_);
+  journal_.clear();
+}
+
+std::size_t FakePlatform::HeldThreadCount() const {
+  const Lock lock(mutex_);
+  return heldThreads_.size();
+}
+
+int FakePlatform::RunningThreadCount() const {
+  const Lock lock(mutex_);
+  return runningThreads_;
+}
+
+bool FakePlatform::WaitForOpenBoxes(std::size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::recursive_mutex> lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return OpenBoxes().size() == count; });
+}
+
+bool FakePlatform::WaitForThreadsToEnd(std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::recursive_mutex> lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return runningThreads_ == 0; });
+}
+
+bool FakePlatform::WindowTimerRunning(std::uintptr_t id) const {
+  const Lock lock(mutex_);
+  return windowTimers_.count(id) != 0;
+}
+
+bool FakePlatform::SessionNotificationsRegistered() const {
+  const Lock lock(mutex_);
+  return sessionNotifications_;
+}
+
+bool FakePlatform::ApplicationWindowExists() const {
+  const Lock lock(mutex_);
+  return applicationWindowExists_;
+}
+
+std::optional<int> FakePlatform::QuitCode() const {
+  const Lock lock(mutex_);
+  return quitCode_;
 }
 
 bool FakePlatform::Called(const std::string& operation) {
   ++callCounts_[operation];
-  return failing_.count(operation) != 0;
+  if (failing_.count(operation) == 0) return false;
+  ++failedCallCounts_[operation];
+  return true;
+}
+
+void FakePlatform::CloseThreadGate() {
+  const Lock lock(mutex_);
+  threadGateClosed_ = true;
+}
+
+void FakePlatform::OpenThreadGate() {
+  const Lock lock(mutex_);
+  threadGateClosed_ = false;
+  changed_.notify_all();
+}
+
+void FakePlatform::RunThread(ThreadEntry entry, void* argument) {
+  onRealThread = true;
+  {
+    std::unique_lock<std::recursive_mutex> lock(mutex_);
+    // At shutdown the body still runs: it owns what it was given.
+    changed_.wait(lock, [this] { return !threadGateClosed_ || shuttingDown_; });
+  }
+  entry(argument);
+  const Lock lock(mutex_);
+  --runningThreads_;
+  changed_.notify_all();
 }
 
 // --- Registry ---------------------------------------------------------------
 
 RegistryKey FakePlatform::OpenKeyForRead(Hive hive, const wchar_t* path) {
+  const Lock lock(mutex_);
   if (Called("OpenKeyForRead")) return RegistryKey{};
   const Key* key = FindKey(hive, path);
   if (key == nullptr || key->denyRead) return RegistryKey{};
@@ -180,6 +356,7 @@ RegistryKey FakePlatform::OpenKeyForRead(Hive hive, const wchar_t* path) {
 
 bool FakePlatform::QueryValue(RegistryKey key, const wchar_t* name, void* data,
                               std::uint32_t* size) {
+  const Lock lock(mutex_);
   if (Called("QueryValue")) return false;
   const auto open = openKeys_.find(static_cast<std::uintptr_t>(key));
   if (open == openKeys_.end()) return false;
@@ -196,11 +373,13 @@ bool FakePlatform::QueryValue(RegistryKey key, const wchar_t* name, void* data,
 }
 
 void FakePlatform::CloseKey(RegistryKey key) {
-  Called("CloseKey");
+  const Lock lock(mutex_);
+  if (Called("CloseKey")) return;
   openKeys_.erase(static_cast<std::uintptr_t>(key));
 }
 
 RegistryKey FakePlatform::CreateKey(Hive hive, const wchar_t* path) {
+  const Lock lock(mutex_);
   if (Called("CreateKey")) return RegistryKey{};
   Record(L"CreateKey " + std::wstring(HiveName(hive)) + L"\\" + path);
   if (Key* existing = FindKey(hive, path); existing != nullptr && existing->denyRead) {
@@ -214,6 +393,7 @@ RegistryKey FakePlatform::CreateKey(Hive hive, const wchar_t* path) {
 
 void FakePlatform::SetValue(RegistryKey key, const wchar_t* name, std::uint32_t type,
                             const void* data, std::uint32_t size) {
+  const Lock lock(mutex_);
   if (Called("SetValue")) return;
   Record(L"SetValue " + std::wstring(name));
   const auto open = openKeys_.find(static_cast<std::uintptr_t>(key));
@@ -225,45 +405,57 @@ void FakePlatform::SetValue(RegistryKey key, const wchar_t* name, std::uint32_t 
 // --- Everything else ----------------------------------------------------------
 
 void FakePlatform::OutputDebugText(const wchar_t* text) {
+  const Lock lock(mutex_);
   if (Called("OutputDebugText")) return;
-  Record(L"Trace " + std::wstring(text));
+  if (journalling) Record(L"Trace " + std::wstring(text));
 }
 
 std::uintptr_t FakePlatform::StartWindowTimer(WindowHandle window, std::uintptr_t id,
                                               std::uint32_t periodMs) {
+  const Lock lock(mutex_);
   if (Called("StartWindowTimer")) return 0;
   Record(L"StartWindowTimer " + Hex(static_cast<std::uintptr_t>(window)) + L" " +
          std::to_wstring(id) + L" " + std::to_wstring(periodMs));
+  windowTimers_.insert(id);
   return id;
 }
 
 void FakePlatform::StopWindowTimer(WindowHandle window, std::uintptr_t id) {
-  Called("StopWindowTimer");
+  const Lock lock(mutex_);
+  if (Called("StopWindowTimer")) return;  // the timer keeps ticking
   Record(L"StopWindowTimer " + Hex(static_cast<std::uintptr_t>(window)) + L" " +
          std::to_wstring(id));
+  windowTimers_.erase(id);
 }
 
 void FakePlatform::RegisterSessionNotification(WindowHandle window) {
-  Called("RegisterSessionNotification");
+  const Lock lock(mutex_);
+  if (Called("RegisterSessionNotification")) return;
   Record(L"RegisterSessionNotification " + Hex(static_cast<std::uintptr_t>(window)));
+  sessionNotifications_ = true;
 }
 
 void FakePlatform::UnregisterSessionNotification(WindowHandle window) {
-  Called("UnregisterSessionNotification");
+  const Lock lock(mutex_);
+  if (Called("UnregisterSessionNotification")) return;
   Record(L"UnregisterSessionNotification " + Hex(static_cast<std::uintptr_t>(window)));
+  sessionNotifications_ = false;
 }
 
 void FakePlatform::DisconnectSession() {
-  Called("DisconnectSession");
+  const Lock lock(mutex_);
+  if (Called("DisconnectSession")) return;  // the session stays connected
   Record(L"DisconnectSession");
 }
 
 void FakePlatform::LogoffSession() {
-  Called("LogoffSession");
+  const Lock lock(mutex_);
+  if (Called("LogoffSession")) return;  // the session goes on
   Record(L"LogoffSession");
 }
 
 HookHandle FakePlatform::InstallHook(HookKind kind, HookProcedure procedure, void* context) {
+  const Lock lock(mutex_);
   if (Called("InstallHook")) return HookHandle{};
   Record(L"InstallHook " + std::wstring(HookName(kind)));
   const auto handle = NextHandle();
@@ -272,7 +464,8 @@ HookHandle FakePlatform::InstallHook(HookKind kind, HookProcedure procedure, voi
 }
 
 void FakePlatform::RemoveHook(HookHandle hook) {
-  Called("RemoveHook");
+  const Lock lock(mutex_);
+  if (Called("RemoveHook")) return;  // the hook stays in the chain
   const auto found = hooks_.find(static_cast<std::uintptr_t>(hook));
   if (found == hooks_.end()) return;
   Record(L"RemoveHook " + std::wstring(HookName(found->second.kind)));
@@ -280,50 +473,73 @@ void FakePlatform::RemoveHook(HookHandle hook) {
 }
 
 std::intptr_t FakePlatform::CallNextHook(int code, std::uintptr_t wParam, std::intptr_t lParam) {
-  Called("CallNextHook");
-  Record(L"CallNextHook " + std::to_wstring(code) + L" " + Hex(wParam) + L" " +
-         std::to_wstring(lParam));
+  const Lock lock(mutex_);
+  if (Called("CallNextHook")) return 0;
+  if (journalling) {
+    Record(L"CallNextHook " + std::to_wstring(code) + L" " + Hex(wParam) + L" " +
+           std::to_wstring(lParam));
+  }
   return nextHookResult;
 }
 
 ThreadHandle FakePlatform::StartThread(ThreadEntry entry, void* argument) {
+  const Lock lock(mutex_);
   if (Called("StartThread")) return ThreadHandle{};
   Record(L"StartThread");
   const auto handle = NextHandle();
   openThreads_.insert(handle);
-  if (threadMode == ThreadMode::RunAtOnce) {
-    entry(argument);
-  } else {
-    heldThreads_.push_back(HeldThread{entry, argument});
+  switch (threadMode) {
+    case ThreadMode::RunAtOnce:
+      entry(argument);
+      break;
+    case ThreadMode::Hold:
+      heldThreads_.push_back(HeldThread{entry, argument});
+      break;
+    case ThreadMode::RealThreads:
+      ++runningThreads_;
+      realThreads_.emplace_back(&FakePlatform::RunThread, this, entry, argument);
+      break;
   }
   return ThreadHandle{handle};
 }
 
 void FakePlatform::ShowMessageBox(const wchar_t* text, const wchar_t* caption,
                                   std::uint32_t style) {
-  Called("ShowMessageBox");
+  std::unique_lock<std::recursive_mutex> lock(mutex_);
+  if (Called("ShowMessageBox")) return;  // no box
   Record(L"MessageBox " + std::wstring(caption) + L" | " + Hex(style));
   // The box stays up (as a top-level window) until closed.
-  windows_.push_back(FakeWindow{WindowHandle{NextHandle()}, caption, text});
+  const WindowHandle box{NextHandle()};
+  windows_.push_back(FakeWindow{box, caption, text});
+  changed_.notify_all();
+  if (!onRealThread) return;
+  changed_.wait(lock, [&] {
+    return shuttingDown_ || std::none_of(windows_.begin(), windows_.end(),
+                                         [box](const FakeWindow& w) { return w.handle == box; });
+  });
 }
 
 void FakePlatform::Sleep(std::uint32_t milliseconds) {
-  Called("Sleep");
+  const Lock lock(mutex_);
+  if (Called("Sleep")) return;
   Record(L"Sleep " + std::to_wstring(milliseconds));
 }
 
 void FakePlatform::CloseThreadHandle(ThreadHandle thread) {
-  Called("CloseThreadHandle");
+  const Lock lock(mutex_);
+  if (Called("CloseThreadHandle")) return;  // the handle stays open
   Record(L"CloseThreadHandle");
   openThreads_.erase(static_cast<std::uintptr_t>(thread));
 }
 
 std::uint32_t FakePlatform::GetThreadLocale() {
-  Called("GetThreadLocale");
+  const Lock lock(mutex_);
+  if (Called("GetThreadLocale")) return 0;
   return threadLocale;
 }
 
 void FakePlatform::SetThreadLocale(std::uint32_t locale) {
+  const Lock lock(mutex_);
   if (Called("SetThreadLocale")) return;
   Record(L"SetThreadLocale " + Hex(locale));
   threadLocale = locale;
@@ -346,6 +562,7 @@ const std::wstring* FakePlatform::LookUpText(std::uint32_t messageId) const {
 
 std::uint32_t FakePlatform::FormatCatalogMessage(std::uint32_t messageId, wchar_t* buffer,
                                                  std::uint32_t capacity) {
+  const Lock lock(mutex_);
   if (Called("FormatCatalogMessage")) return 0;
   const std::wstring* text = LookUpText(messageId);
   if (text == nullptr) return 0;
@@ -369,6 +586,7 @@ std::uint32_t FakePlatform::FormatCatalogMessage(std::uint32_t messageId, wchar_
 }
 
 std::uint32_t FakePlatform::GetModulePath(wchar_t* buffer, std::uint32_t capacity) {
+  const Lock lock(mutex_);
   if (Called("GetModulePath") || capacity == 0) return 0;
   // Like the real call, a path that does not fit is cut and fills the buffer.
   const std::size_t length = std::min<std::size_t>(modulePath.size(), capacity - 1);
@@ -378,6 +596,7 @@ std::uint32_t FakePlatform::GetModulePath(wchar_t* buffer, std::uint32_t capacit
 }
 
 bool FakePlatform::EnumerateWindows(WindowVisitor visitor, void* context) {
+  const Lock lock(mutex_);
   if (Called("EnumerateWindows")) return false;
   std::vector<WindowHandle> handles;
   for (const auto& window : windows_) handles.push_back(window.handle);
@@ -388,6 +607,7 @@ bool FakePlatform::EnumerateWindows(WindowVisitor visitor, void* context) {
 }
 
 int FakePlatform::GetWindowTitle(WindowHandle window, wchar_t* buffer, int capacity) {
+  const Lock lock(mutex_);
   if (Called("GetWindowTitle") || capacity <= 0) return 0;
   for (const auto& candidate : windows_) {
     if (candidate.handle != window) continue;
@@ -403,7 +623,8 @@ int FakePlatform::GetWindowTitle(WindowHandle window, wchar_t* buffer, int capac
 void FakePlatform::SendMessageWithTimeout(WindowHandle window, std::uint32_t message,
                                           std::uintptr_t wParam, std::intptr_t lParam,
                                           std::uint32_t flags, std::uint32_t timeoutMs) {
-  Called("SendMessageWithTimeout");
+  const Lock lock(mutex_);
+  if (Called("SendMessageWithTimeout")) return;  // the window never gets the message
   const auto target = std::find_if(windows_.begin(), windows_.end(),
                                    [window](const FakeWindow& w) { return w.handle == window; });
   const std::wstring title = target == windows_.end() ? L"?" : target->title;
@@ -412,10 +633,12 @@ void FakePlatform::SendMessageWithTimeout(WindowHandle window, std::uint32_t mes
          std::to_wstring(timeoutMs));
   if (message == kWmClose && target != windows_.end() && target->answersClose) {
     windows_.erase(target);
+    changed_.notify_all();
   }
 }
 
 EventSourceHandle FakePlatform::OpenEventSource(const wchar_t* sourceName) {
+  const Lock lock(mutex_);
   if (Called("OpenEventSource")) return EventSourceHandle{};
   Record(L"OpenEventSource " + std::wstring(sourceName));
   const auto handle = NextHandle();
@@ -425,6 +648,7 @@ EventSourceHandle FakePlatform::OpenEventSource(const wchar_t* sourceName) {
 
 void FakePlatform::ReportEvent(EventSourceHandle source, std::uint16_t type, std::uint16_t category,
                                std::uint32_t eventId) {
+  const Lock lock(mutex_);
   if (Called("ReportEvent")) return;
   if (openEventSources_.count(static_cast<std::uintptr_t>(source)) == 0) return;
   Record(L"ReportEvent " + std::to_wstring(type) + L" " + std::to_wstring(category) + L" " +
@@ -432,52 +656,65 @@ void FakePlatform::ReportEvent(EventSourceHandle source, std::uint16_t type, std
 }
 
 void FakePlatform::CloseEventSource(EventSourceHandle source) {
-  Called("CloseEventSource");
+  const Lock lock(mutex_);
+  if (Called("CloseEventSource")) return;  // the source stays open
   Record(L"CloseEventSource");
   openEventSources_.erase(static_cast<std::uintptr_t>(source));
 }
 
 void FakePlatform::TrimWorkingSet() {
-  Called("TrimWorkingSet");
+  const Lock lock(mutex_);
+  if (Called("TrimWorkingSet")) return;
   Record(L"TrimWorkingSet");
 }
 
 std::uint32_t FakePlatform::ActiveConsoleSessionId() {
-  Called("ActiveConsoleSessionId");
+  const Lock lock(mutex_);
+  // No session attached to the console reads as 0xFFFFFFFF on the real system.
+  if (Called("ActiveConsoleSessionId")) return 0xFFFFFFFF;
   return consoleSessionId;
 }
 
 WindowHandle FakePlatform::CreateApplicationWindow(const wchar_t* className, const wchar_t* title) {
+  const Lock lock(mutex_);
   if (Called("CreateApplicationWindow")) return WindowHandle{};
   Record(L"CreateApplicationWindow " + std::wstring(className) + L" | " + title);
+  applicationWindowExists_ = true;
   return applicationWindow;
 }
 
 void FakePlatform::DestroyApplicationWindow(WindowHandle window) {
-  Called("DestroyApplicationWindow");
+  const Lock lock(mutex_);
+  if (Called("DestroyApplicationWindow")) return;  // the window stays
   Record(L"DestroyApplicationWindow " + Hex(static_cast<std::uintptr_t>(window)));
+  applicationWindowExists_ = false;
 }
 
 void FakePlatform::PostQuit(int exitCode) {
-  Called("PostQuit");
+  const Lock lock(mutex_);
+  if (Called("PostQuit")) return;  // the message loop goes on
   Record(L"PostQuit " + std::to_wstring(exitCode));
+  quitCode_ = exitCode;
 }
 
 void FakePlatform::PaintNothing(WindowHandle window) {
-  Called("PaintNothing");
+  const Lock lock(mutex_);
+  if (Called("PaintNothing")) return;
   Record(L"PaintNothing " + Hex(static_cast<std::uintptr_t>(window)));
 }
 
 std::intptr_t FakePlatform::DefaultWindowProcedure(WindowHandle window, std::uint32_t message,
                                                    std::uintptr_t wParam, std::intptr_t lParam) {
-  Called("DefaultWindowProcedure");
+  const Lock lock(mutex_);
+  if (Called("DefaultWindowProcedure")) return 0;
   Record(L"DefaultWindowProcedure " + Hex(static_cast<std::uintptr_t>(window)) + L" " +
          Hex(message) + L" " + std::to_wstring(wParam) + L" " + std::to_wstring(lParam));
   return defaultProcedureResult;
 }
 
 bool FakePlatform::EqualsIgnoringCase(const wchar_t* first, const wchar_t* second) {
-  Called("EqualsIgnoringCase");
+  const Lock lock(mutex_);
+  if (Called("EqualsIgnoringCase")) return false;
   return Lower(first) == Lower(second);
 }
 

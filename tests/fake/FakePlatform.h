@@ -3,10 +3,15 @@
 // top-level windows, installed hooks and warning threads under test control.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fake/McCatalog.h"
@@ -26,7 +31,11 @@ struct FakeWindow {
   bool answersClose = true;  // false: WM_CLOSE times out and the window stays
 };
 
-enum class ThreadMode { RunAtOnce, Hold };
+// RunAtOnce: the thread's body runs inside StartThread and a message box
+// returns at once. Hold: bodies wait for RunHeldThreads. RealThreads: each
+// thread is a real one, and a message box blocks it until the box is closed
+// (by WM_CLOSE or by the user), as on the real system.
+enum class ThreadMode { RunAtOnce, Hold, RealThreads };
 
 class FakePlatform : public Platform {
  public:
@@ -44,17 +53,30 @@ class FakePlatform : public Platform {
   const FakeValue* FindValue(Hive hive, const std::wstring& path, const std::wstring& name) const;
   bool KeyExists(Hive hive, const std::wstring& path) const;
 
-  // --- Failures: the named operation fails from now on.
-  void Fail(const std::string& operation) { failing_.insert(operation); }
-  void Heal(const std::string& operation) { failing_.erase(operation); }
+  // --- Failures: the named operation fails from now on. A failing operation
+  // returns its failure value, records nothing and changes nothing: a key,
+  // hook, thread handle or event source it should have given back stays open.
+  void Fail(const std::string& operation);
+  void Heal(const std::string& operation);
+  // Every operation of the platform seam, by the name Fail takes.
+  static const std::vector<std::string>& OperationNames();
+  // Calls that were made to fail, for one operation or for all.
+  int FailedCallCount(const std::string& operation) const;
+  int FailedCallCount() const;
 
   // --- What happened. The journal holds every call that changes something
   // outside the process, and trace lines as "Trace <text>", in order.
+  // Journal() and Windows() hand out the fake's own containers: while real
+  // threads run, read copies through JournalOf and OpenBoxes instead.
   const std::vector<std::wstring>& Journal() const { return journal_; }
   // The journal's entries that start with `prefix`.
   std::vector<std::wstring> JournalOf(const std::wstring& prefix) const;
   std::vector<std::wstring> TraceLines() const;
-  void ClearJournal() { journal_.clear(); }
+  void ClearJournal();
+  // Off: every call still counts and takes effect, but nothing is written to
+  // the journal, and the entries of the hook and trace paths are not even
+  // built, so that benchmarks of those paths time the program, not the record.
+  bool journalling = true;
   int CallCount(const std::string& operation) const;
   // Registry keys, event sources, thread handles and hooks not yet given back.
   int OpenHandleCount() const;
@@ -68,7 +90,17 @@ class FakePlatform : public Platform {
   // --- Warning threads.
   ThreadMode threadMode = ThreadMode::RunAtOnce;
   void RunHeldThreads();
-  std::size_t HeldThreadCount() const { return heldThreads_.size(); }
+  std::size_t HeldThreadCount() const;
+  // Real threads whose body has not returned yet.
+  int RunningThreadCount() const;
+  // Wait at most `timeout` for exactly `count` open boxes, or for every real
+  // thread to have ended; true when that happened in time.
+  bool WaitForOpenBoxes(std::size_t count, std::chrono::milliseconds timeout) const;
+  bool WaitForThreadsToEnd(std::chrono::milliseconds timeout) const;
+  // While the gate is closed, real threads start but wait before their body
+  // runs: the worst a scheduler can do to the thread that raised them.
+  void CloseThreadGate();
+  void OpenThreadGate();
 
   // --- Top-level windows; message boxes join this list while open.
   WindowHandle AddWindow(const std::wstring& title, bool answersClose = true);
@@ -88,6 +120,13 @@ class FakePlatform : public Platform {
   std::uint32_t consoleSessionId = 1;
   WindowHandle applicationWindow{0x42};
   std::intptr_t defaultProcedureResult = 0x5A;
+
+  // --- What the system would do next, so a test can deliver only the
+  // messages the real system would send.
+  bool WindowTimerRunning(std::uintptr_t id) const;
+  bool SessionNotificationsRegistered() const;
+  bool ApplicationWindowExists() const;
+  std::optional<int> QuitCode() const;
 
   // --- Platform.
   RegistryKey OpenKeyForRead(Hive hive, const wchar_t* path) override;
@@ -155,7 +194,10 @@ class FakePlatform : public Platform {
   };
 
   bool Called(const std::string& operation);  // counts the call; true when it must fail
-  void Record(std::wstring entry) { journal_.push_back(std::move(entry)); }
+  void Record(std::wstring entry) {
+    if (journalling) journal_.push_back(std::move(entry));
+  }
+  void RunThread(ThreadEntry entry, void* argument);
   std::uintptr_t NextHandle() { return ++lastHandle_; }
   Key* FindKey(Hive hive, const std::wstring& path);
   const std::wstring* LookUpText(std::uint32_t messageId) const;
@@ -169,9 +211,25 @@ class FakePlatform : public Platform {
   std::vector<FakeWindow> windows_;
   std::set<std::string> failing_;
   std::map<std::string, int> callCounts_;
+  std::map<std::string, int> failedCallCounts_;
   std::vector<std::wstring> journal_;
   std::uintptr_t lastHandle_ = 0x1000;
-  McCatalog catalog_;
+  const McCatalog& catalog_;
+  std::set<std::uintptr_t> windowTimers_;
+  bool sessionNotifications_ = false;
+  bool applicationWindowExists_ = false;
+  std::optional<int> quitCode_;
+
+  // Real warning threads share the state above with the test's thread. The
+  // mutex is recursive because window enumeration and hook delivery call back
+  // into the program, which calls the platform again on the same thread; no
+  // lock is held while a thread is joined.
+  mutable std::recursive_mutex mutex_;
+  mutable std::condition_variable_any changed_;
+  std::vector<std::thread> realThreads_;
+  int runningThreads_ = 0;
+  bool threadGateClosed_ = false;
+  bool shuttingDown_ = false;
 };
 
 // Hex rendering used in journal entries, e.g. "0x250010".

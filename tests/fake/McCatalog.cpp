@@ -52,9 +52,11 @@ std::wstring WidenUtf8(const std::string& bytes) {
       ++i;
       continue;
     }
-    std::uint32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k)
-      code = code << 6 | (static_cast<unsigned char>(bytes[i + k]) & 0x3F);
+    const auto length = static_cast<std::size_t>(extra);
+    std::uint32_t code = extra == 0 ? lead : lead & (0x3Fu >> length);
+    for (std::size_t k = 1; k <= length; ++k) {
+      code = code << 6 | (static_cast<unsigned char>(bytes[i + k]) & 0x3Fu);
+    }
     out.push_back(static_cast<wchar_t>(code));
     i += static_cast<std::size_t>(extra) + 1;
   }

@@ -1,0 +1,280 @@
+// Every operation of the platform seam can be made to fail in the recording
+// platform, and a failing operation behaves like the failed system call: it
+// returns its failure value, records nothing and leaves things as they were.
+#include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "fake/FakePlatform.h"
+
+namespace ravitor::testing {
+namespace {
+
+constexpr const wchar_t* kKeyPath = L"Software\\Policies\\Brevane\\Tolvex Pellan Session Timers";
+constexpr WindowHandle kWindow{0x42};
+
+std::intptr_t PassOn(void*, int, std::uintptr_t, std::intptr_t) { return 0; }
+std::uint32_t Body(void* ran) {
+  *static_cast<bool*>(ran) = true;
+  return 0;
+}
+bool Visit(WindowHandle, void* visited) {
+  ++*static_cast<int*>(visited);
+  return true;
+}
+
+struct FailureCase {
+  const char* operation;
+  // Sets up what the call needs, before the failure is switched on.
+  std::function<void(FakePlatform&)> arrange;
+  // Makes the failing call and checks what it returned and left behind.
+  std::function<void(FakePlatform&)> failAndCheck;
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.operation; }
+
+RegistryKey OpenedKey(FakePlatform& fake) {
+  fake.SetDword(Hive::LocalMachine, kKeyPath, L"RunRAVITOR", 1);
+  return fake.OpenKeyForRead(Hive::LocalMachine, kKeyPath);
+}
+
+const FailureCase kCases[] = {
+    {"OpenKeyForRead", [](FakePlatform& f) { f.CreateRegistryKey(Hive::LocalMachine, kKeyPath); },
+     [](FakePlatform& f) {
+       EXPECT_EQ(f.OpenKeyForRead(Hive::LocalMachine, kKeyPath), RegistryKey{});
+       EXPECT_EQ(f.OpenHandleCount(), 0);
+     }},
+    {"QueryValue", [](FakePlatform& f) { OpenedKey(f); },
+     [](FakePlatform& f) {
+       unsigned char data[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+       std::uint32_t size = sizeof data;
+       EXPECT_FALSE(f.QueryValue(RegistryKey{0x1001}, L"RunRAVITOR", data, &size));
+       EXPECT_EQ(data[0], 0xAA) << "nothing read";
+     }},
+    {"CloseKey", [](FakePlatform& f) { OpenedKey(f); },
+     [](FakePlatform& f) {
+       f.CloseKey(RegistryKey{0x1001});
+       EXPECT_EQ(f.OpenHandleCount(), 1) << "the key stays open";
+     }},
+    {"CreateKey", nullptr,
+     [](FakePlatform& f) {
+       EXPECT_EQ(f.CreateKey(Hive::LocalMachine, kKeyPath), RegistryKey{});
+       EXPECT_FALSE(f.KeyExists(Hive::LocalMachine, kKeyPath));
+     }},
+    {"SetValue", [](FakePlatform& f) { f.CreateKey(Hive::LocalMachine, kKeyPath); },
+     [](FakePlatform& f) {
+       const unsigned char data[4] = {1, 0, 0, 0};
+       f.SetValue(RegistryKey{0x1001}, L"Value", kRegDword, data, sizeof data);
+       EXPECT_EQ(f.FindValue(Hive::LocalMachine, kKeyPath, L"Value"), nullptr);
+     }},
+    {"OutputDebugText", nullptr, [](FakePlatform& f) { f.OutputDebugText(L"Tick"); }},
+    {"StartWindowTimer", nullptr,
+     [](FakePlatform& f) {
+       EXPECT_EQ(f.StartWindowTimer(kWindow, 151, 30000), 0u);
+       EXPECT_FALSE(f.WindowTimerRunning(151));
+     }},
+    {"StopWindowTimer", [](FakePlatform& f) { f.StartWindowTimer(kWindow, 151, 30000); },
+     [](FakePlatform& f) {
+       f.StopWindowTimer(kWindow, 151);
+       EXPECT_TRUE(f.WindowTimerRunning(151)) << "the timer keeps ticking";
+     }},
+    {"RegisterSessionNotification", nullptr,
+     [](FakePlatform& f) {
+       f.RegisterSessionNotification(kWindow);
+       EXPECT_FALSE(f.SessionNotificationsRegistered());
+     }},
+    {"UnregisterSessionNotification",
+     [](FakePlatform& f) { f.RegisterSessionNotification(kWindow); },
+     [](FakePlatform& f) {
+       f.UnregisterSessionNotification(kWindow);
+       EXPECT_TRUE(f.SessionNotificationsRegistered());
+     }},
+    {"DisconnectSession", nullptr, [](FakePlatform& f) { f.DisconnectSession(); }},
+    {"LogoffSession", nullptr, [](FakePlatform& f) { f.LogoffSession(); }},
+    {"InstallHook", nullptr,
+     [](FakePlatform& f) {
+       EXPECT_EQ(f.InstallHook(HookKind::Keyboard, &PassOn, nullptr), HookHandle{});
+       EXPECT_EQ(f.InstalledHookCount(HookKind::Keyboard), 0);
+     }},
+    {"RemoveHook", [](FakePlatform& f) { f.InstallHook(HookKind::Mouse, &PassOn, nullptr); },
+     [](FakePlatform& f) {
+       f.RemoveHook(HookHandle{0x1001});
+       EXPECT_EQ(f.InstalledHookCount(HookKind::Mouse), 1) << "the hook stays in the chain";
+       EXPECT_EQ(f.OpenHandleCount(), 1);
+     }},
+    {"CallNextHook", [](FakePlatform& f) { f.nextHookResult = 7; },
+     [](FakePlatform& f) { EXPECT_EQ(f.CallNextHook(0, 0x100, 1), 0); }},
+    {"StartThread", nullptr,
+     [](FakePlatform& f) {
+       bool ran = false;
+       EXPECT_EQ(f.StartThread(&Body, &ran), ThreadHandle{});
+       EXPECT_FALSE(ran);
+       EXPECT_EQ(f.OpenHandleCount(), 0);
+     }},
+    {"ShowMessageBox", nullptr,
+     [](FakePlatform& f) {
+       f.ShowMessageBox(L"text", L"caption", 0x250010);
+       EXPECT_TRUE(f.Windows().empty()) << "no box";
+     }},
+    {"Sleep", nullptr, [](FakePlatform& f) { f.Sleep(1); }},
+    {"CloseThreadHandle",
+     [](FakePlatform& f) {
+       bool ran = false;
+       f.StartThread(&Body, &ran);
+     },
+     [](FakePlatform& f) {
+       f.CloseThreadHandle(ThreadHandle{0x1001});
+       EXPECT_EQ(f.OpenHandleCount(), 1) << "the handle stays open";
+     }},
+    {"GetThreadLocale", [](FakePlatform& f) { f.threadLocale = 0x0C07; },
+     [](FakePlatform& f) { EXPECT_EQ(f.GetThreadLocale(), 0u); }},
+    {"SetThreadLocale", [](FakePlatform& f) { f.threadLocale = 0x0C07; },
+     [](FakePlatform& f) {
+       f.SetThreadLocale(0x0007);
+       EXPECT_EQ(f.threadLocale, 0x0C07u);
+     }},
+    {"FormatCatalogMessage", nullptr,
+     [](FakePlatform& f) {
+       wchar_t buffer[512] = {L'x', 0};
+       EXPECT_EQ(f.FormatCatalogMessage(114, buffer, 512), 0u);
+       EXPECT_EQ(std::wstring(buffer), L"x") << "buffer untouched";
+     }},
+    {"GetModulePath", nullptr,
+     [](FakePlatform& f) {
+       wchar_t buffer[260] = {};
+       EXPECT_EQ(f.GetModulePath(buffer, 260), 0u);
+     }},
+    {"EnumerateWindows", [](FakePlatform& f) { f.AddWindow(L"Untitled - Notepad"); },
+     [](FakePlatform& f) {
+       int visited = 0;
+       EXPECT_FALSE(f.EnumerateWindows(&Visit, &visited));
+       EXPECT_EQ(visited, 0);
+     }},
+    {"GetWindowTitle", [](FakePlatform& f) { f.AddWindow(L"Untitled - Notepad"); },
+     [](FakePlatform& f) {
+       wchar_t buffer[260] = {};
+       EXPECT_EQ(f.GetWindowTitle(f.Windows()[0].handle, buffer, 260), 0);
+     }},
+    {"SendMessageWithTimeout", [](FakePlatform& f) { f.AddWindow(L"RAVITOR: Idle timer expired"); },
+     [](FakePlatform& f) {
+       f.SendMessageWithTimeout(f.Windows()[0].handle, 0x0010, 0, 0, 0, 100);
+       EXPECT_EQ(f.Windows().size(), 1u) << "the window never got WM_CLOSE";
+     }},
+    {"OpenEventSource", nullptr,
+     [](FakePlatform& f) { EXPECT_EQ(f.OpenEventSource(L"source"), EventSourceHandle{}); }},
+    {"ReportEvent", [](FakePlatform& f) { f.OpenEventSource(L"source"); },
+     [](FakePlatform& f) { f.ReportEvent(EventSourceHandle{0x1001}, 4, 1, 119); }},
+    {"CloseEventSource", [](FakePlatform& f) { f.OpenEventSource(L"source"); },
+     [](FakePlatform& f) {
+       f.CloseEventSource(EventSourceHandle{0x1001});
+       EXPECT_EQ(f.OpenHandleCount(), 1) << "the source stays open";
+     }},
+    {"TrimWorkingSet", nullptr, [](FakePlatform& f) { f.TrimWorkingSet(); }},
+    {"ActiveConsoleSessionId", [](FakePlatform& f) { f.consoleSessionId = 0; },
+     [](FakePlatform& f) {
+       EXPECT_EQ(f.ActiveConsoleSessionId(), 0xFFFFFFFFu) << "no session attached";
+     }},
+    {"CreateApplicationWindow", nullptr,
+     [](FakePlatform& f) {
+       EXPECT_EQ(f.CreateApplicationWindow(L"class", L"title"), WindowHandle{});
+       EXPECT_FALSE(f.ApplicationWindowExists());
+     }},
+    {"DestroyApplicationWindow",
+     [](FakePlatform& f) { f.CreateApplicationWindow(L"class", L"title"); },
+     [](FakePlatform& f) {
+       f.DestroyApplicationWindow(kWindow);
+       EXPECT_TRUE(f.ApplicationWindowExists());
+     }},
+    {"PostQuit", nullptr,
+     [](FakePlatform& f) {
+       f.PostQuit(0);
+       EXPECT_FALSE(f.QuitCode());
+     }},
+    {"PaintNothing", nullptr, [](FakePlatform& f) { f.PaintNothing(kWindow); }},
+    {"DefaultWindowProcedure", nullptr,
+     [](FakePlatform& f) { EXPECT_EQ(f.DefaultWindowProcedure(kWindow, 0x0011, 0, 0), 0); }},
+    {"EqualsIgnoringCase", nullptr,
+     [](FakePlatform& f) { EXPECT_FALSE(f.EqualsIgnoringCase(L"Policy", L"POLICY")); }},
+};
+
+class FailingOperationTest : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(FailingOperationTest, ReturnsItsFailureValueRecordsNothingAndChangesNothing) {
+  const FailureCase& c = GetParam();
+  FakePlatform fake;
+  if (c.arrange) c.arrange(fake);
+  fake.ClearJournal();
+  fake.Fail(c.operation);
+
+  c.failAndCheck(fake);
+
+  EXPECT_EQ(fake.CallCount(c.operation), fake.FailedCallCount(c.operation));
+  EXPECT_EQ(fake.FailedCallCount(c.operation), 1);
+  EXPECT_EQ(fake.FailedCallCount(), 1) << "no other operation failed";
+  EXPECT_TRUE(fake.Journal().empty())
+      << "first entry: " << ::testing::PrintToString(fake.Journal());
+}
+
+TEST_P(FailingOperationTest, WorksAgainOnceHealed) {
+  const FailureCase& c = GetParam();
+  FakePlatform fake;
+  if (c.arrange) c.arrange(fake);
+  fake.Fail(c.operation);
+  fake.Heal(c.operation);
+  fake.ClearJournal();
+  const int failedBefore = fake.FailedCallCount();
+
+  // The same call, now succeeding, breaks at least one of the checks the
+  // failing call had to meet; run it where failures are not counted.
+  ::testing::TestPartResultArray results;
+  {
+    ::testing::ScopedFakeTestPartResultReporter reporter(
+        ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+    c.failAndCheck(fake);
+  }
+  EXPECT_EQ(fake.FailedCallCount(), failedBefore);
+  EXPECT_GE(fake.CallCount(c.operation), 1);
+  const bool visible = results.size() > 0 || !fake.Journal().empty();
+  EXPECT_TRUE(visible) << "a succeeding " << c.operation
+                       << " looks just like a failing one, so its failure proves nothing";
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryOperation, FailingOperationTest, ::testing::ValuesIn(kCases),
+                         [](const auto& testInfo) {
+                           return std::string(testInfo.param.operation);
+                         });
+
+// The names come from the seam's own header, so an operation added there
+// cannot be forgotten here.
+std::set<std::string> OperationsDeclaredInTheSeam() {
+  std::ifstream header(RAVITOR_PLATFORM_HEADER);
+  std::stringstream text;
+  text << header.rdbuf();
+  const std::string source = text.str();
+  const std::regex declaration(R"(virtual\s+(?:[\w:]+[\s*&]+)+(\w+)\s*\()");
+  std::set<std::string> names;
+  for (auto match = std::sregex_iterator(source.begin(), source.end(), declaration);
+       match != std::sregex_iterator(); ++match) {
+    names.insert((*match)[1].str());
+  }
+  return names;
+}
+
+TEST(FailingOperations, EveryOperationOfTheSeamCanBeMadeToFailAndHasACase) {
+  const std::set<std::string> declared = OperationsDeclaredInTheSeam();
+  ASSERT_GT(declared.size(), 30u) << "the seam's header was read";
+  const std::set<std::string> named(FakePlatform::OperationNames().begin(),
+                                    FakePlatform::OperationNames().end());
+  EXPECT_EQ(named, declared);
+  std::set<std::string> withCase;
+  for (const FailureCase& c : kCases) withCase.insert(c.operation);
+  EXPECT_EQ(withCase, declared);
+}
+
+}  // namespace
+}  // namespace ravitor::testing

@@ -1,0 +1,93 @@
+// A reference model of the program in one user session, written straight
+// from the rules of the session timers and kept deliberately plain: it
+// predicts the journal the recording platform should hold after each step,
+// the windows left open and the hooks left installed.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fake/McCatalog.h"
+#include "model/Scenario.h"
+
+namespace ravitor::testing::model {
+
+// Deliberate mistakes the model can be told to make, so that a test can show
+// the lockstep comparison notices a disagreement and cuts it down.
+enum class ModelFlaw {
+  None,
+  WarnOneTickLate,
+  // A disabled timer compares its limit policy in ticks with the stored
+  // milliseconds: every refresh with a limit set then rebuilds the set.
+  DisabledLimitComparedInTicks,
+};
+
+struct ModelWindow {
+  std::wstring title;
+  std::wstring text;  // empty for windows of other programs
+  bool answersClose = true;
+};
+
+class SessionModel {
+ public:
+  SessionModel(const McCatalog& catalog, const Environment& environment,
+               const RegistryContents& registry, ModelFlaw flaw = ModelFlaw::None);
+
+  // Each call is one thing happening to the program; it appends what the
+  // platform should record to Journal(). Input returns what the hook gives
+  // back to the system.
+  bool StartUp();
+  void Tick(std::uintptr_t identifier);
+  void SessionChange(std::uint32_t code);
+  std::intptr_t Input(HookKind hook, int code, std::uintptr_t wParam, std::intptr_t lParam,
+                      std::intptr_t nextHookResult);
+  void PolicyChange();
+  void SettingChange(const std::optional<std::wstring>& section);
+  void UserClosesWindow(std::size_t index);
+  void OtherWindowOpens(const std::wstring& title, bool answersClose);
+
+  std::vector<std::wstring>& Journal() { return journal_; }
+  const std::vector<ModelWindow>& Windows() const { return windows_; }
+  int InstalledHooks() const { return hooksInstalled_ ? 1 : 0; }  // of each kind
+
+ private:
+  enum Kind { kActive, kIdle, kDisconnected, kKindCount };
+  struct Timer {
+    std::uint32_t count = 0;
+    std::uint32_t limit = 0;  // ticks while enabled, the policy's milliseconds otherwise
+    bool enabled = false;
+    bool endsSession = false;  // fResetBroken 1
+  };
+
+  bool InitializeAll();
+  void DestroyAll();
+  Timer Create(Kind kind);
+  bool TickOne(Kind kind);  // true: log the session off
+  void ShowWarning(std::uint32_t textId, std::uint32_t captionId);
+  void Sweep();
+  bool LimitReached(Kind kind) const;
+  bool LimitChanged(Kind kind) const;
+  void ReportEvent(std::uint32_t eventId);
+  void Trace(const std::wstring& line);
+  void Record(std::wstring entry) { journal_.push_back(std::move(entry)); }
+  bool TraceSwitchOn() const;
+  std::uint32_t Policy(PolicyKey key, const wchar_t* name, std::uint32_t defaultValue,
+                       std::uint32_t maximum) const;
+  std::wstring CatalogText(std::uint32_t messageId) const;
+
+  const McCatalog& catalog_;
+  const Environment environment_;
+  const RegistryContents& registry_;
+  const ModelFlaw flaw_;
+  std::uint32_t threadLocale_;
+  std::array<std::optional<Timer>, kKindCount> slots_;
+  bool disconnected_ = false;
+  bool hooksInstalled_ = false;
+  std::vector<ModelWindow> windows_;
+  std::vector<std::wstring> journal_;
+};
+
+}  // namespace ravitor::testing::model
