@@ -82,6 +82,10 @@ if(CMAKE_HOST_UNIX)
     COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/e2e/test_scenarios.py)
   set_tests_properties(EndToEndUnderWine PROPERTIES TIMEOUT 900
     ENVIRONMENT "RAVITOR_BUILD=${CMAKE_BINARY_DIR}")
+  add_test(NAME SoakUnderWine
+    COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/e2e/test_soak.py)
+  set_tests_properties(SoakUnderWine PROPERTIES TIMEOUT 1500
+    ENVIRONMENT "RAVITOR_BUILD=${CMAKE_BINARY_DIR}")
 endif()
 
 # The trace viewer shipped next to RAVITOR.exe.

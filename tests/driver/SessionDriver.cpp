@@ -22,6 +22,8 @@ constexpr int kMessageBoxTextId = 0xFFFF;
 const wchar_t* const kUsage =
     L"usage: SessionDriver COMMAND ...\n"
     L"  find                      the hidden window exists, titled and classed as expected\n"
+    L"  answer TIMEOUT_MS         print {\"waiting\": true}, wait until the window exists and\n"
+    L"                            answers a message, print when (Unix milliseconds)\n"
     L"  post MESSAGE WPARAM       post any message (lParam 0)\n"
     L"  send MESSAGE WPARAM       send any message (lParam 0) and wait for it\n"
     L"  tick [COUNT [ID]]         send WM_TIMER ID (151) COUNT (1) times\n"
@@ -30,12 +32,16 @@ const wchar_t* const kUsage =
     L"  endsession WPARAM         send WM_ENDSESSION\n"
     L"  command ID                post WM_COMMAND ID\n"
     L"  key | mouse               inject one key press or one mouse move with SendInput\n"
+    L"  keys COUNT | moves COUNT  inject COUNT key events (press, release, ...) or mouse\n"
+    L"                            moves, one SendInput each; print how long they took\n"
     L"  park X Y                  move the pointer\n"
     L"  boxes                     list warning boxes as JSON lines {caption, text}\n"
-    L"  close CAPTION             press OK on the box with exactly this caption\n"
+    L"  close CAPTION             press OK on the box with exactly this caption (waits 5 s)\n"
     L"  stats                     the window's process: handles, threads, private bytes,\n"
     L"                            working set, CPU time, as one JSON line\n"
-    L"  debug TEXT                write TEXT to the debug output (OutputDebugStringW)\n";
+    L"  debug TEXT                write TEXT to the debug output (OutputDebugStringW)\n"
+    L"  script PATH               run the commands of a file, one per line, tab-separated\n"
+    L"  sleep MS                  wait, e.g. for a box to come up between scripted ticks\n";
 
 void PrintUtf8(const std::wstring& text) {
   const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
@@ -145,8 +151,12 @@ int Boxes() {
 }
 
 int Close(const std::wstring& caption) {
-  for (const HWND box : WarningBoxes()) {
-    if (TextOf(box) == caption) return ::PostMessageW(box, WM_COMMAND, IDOK, 0) ? 0 : 3;
+  // A box comes up on a thread of its own: give it a moment to appear.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    for (const HWND box : WarningBoxes()) {
+      if (TextOf(box) == caption) return ::PostMessageW(box, WM_COMMAND, IDOK, 0) ? 0 : 3;
+    }
+    ::Sleep(50);
   }
   return 1;
 }
@@ -199,11 +209,80 @@ int Stats() {
   return 0;
 }
 
+// Wall-clock time as Unix milliseconds: Wine reads the host's clock, so a
+// script on the host can set it against its own.
+double UnixMilliseconds() {
+  constexpr unsigned long long kUnixEpochAsFileTime = 116444736000000000ULL;
+  FILETIME now{};
+  ::GetSystemTimePreciseAsFileTime(&now);
+  const unsigned long long ticks =
+      (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return static_cast<double>(ticks - kUnixEpochAsFileTime) / 10000.0;
+}
+
+// A window answers a sent message only once its thread reads its queue: for
+// the program, that is when its message loop has started.
+int Answer(unsigned long timeoutMs) {
+  constexpr DWORD kPollMs = 2;
+  PrintUtf8(L"{\"waiting\": true}\n");
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  while (::GetTickCount64() < deadline) {
+    DWORD_PTR result = 0;
+    const HWND window = FindApplicationWindow();
+    if (window != nullptr &&
+        ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &result)) {
+      wchar_t line[64];
+      std::swprintf(line, 64, L"{\"answered_unix_ms\": %.3f}\n", UnixMilliseconds());
+      PrintUtf8(line);
+      return 0;
+    }
+    ::Sleep(kPollMs);
+  }
+  return 1;
+}
+
+// Events one at a time, as a user makes them: each SendInput returns once the
+// low-level hooks have seen the event. Key events alternate press and release
+// of Shift (an odd count ends with one more release); moves alternate one
+// step right and one step left.
+int InjectMany(bool keyboard, unsigned long count) {
+  LARGE_INTEGER frequency{}, start{}, end{};
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&start);
+  for (unsigned long i = 0; i < count; ++i) {
+    INPUT input{};
+    if (keyboard) {
+      input.type = INPUT_KEYBOARD;
+      input.ki.wVk = VK_SHIFT;
+      input.ki.dwFlags = i % 2 == 0 ? 0 : KEYEVENTF_KEYUP;
+    } else {
+      input.type = INPUT_MOUSE;
+      input.mi.dx = i % 2 == 0 ? 1 : -1;
+      input.mi.dwFlags = MOUSEEVENTF_MOVE;
+    }
+    if (::SendInput(1, &input, sizeof(INPUT)) != 1) return 3;
+  }
+  ::QueryPerformanceCounter(&end);
+  if (keyboard && count % 2 == 1) {
+    INPUT release{};
+    release.type = INPUT_KEYBOARD;
+    release.ki.wVk = VK_SHIFT;
+    release.ki.dwFlags = KEYEVENTF_KEYUP;
+    ::SendInput(1, &release, sizeof(INPUT));
+  }
+  wchar_t line[96];
+  std::swprintf(line, 96, L"{\"events\": %lu, \"elapsed_ms\": %.3f}\n", count,
+                static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
+                    static_cast<double>(frequency.QuadPart));
+  PrintUtf8(line);
+  return 0;
+}
+
 unsigned long Number(const wchar_t* text) { return std::wcstoul(text, nullptr, 0); }
 
-}  // namespace
+int RunScript(const wchar_t* path);
 
-int wmain(int argc, wchar_t** argv) {
+int Dispatch(int argc, wchar_t** argv) {
   const std::wstring command = argc >= 2 ? argv[1] : L"";
   const auto argument = [&](int index) { return index < argc ? argv[index] : nullptr; };
   if (command == L"find") return Find();
@@ -235,10 +314,64 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"boxes") return Boxes();
   if (command == L"close" && argc >= 3) return Close(argv[2]);
   if (command == L"stats") return Stats();
+  if (command == L"answer" && argc >= 3) return Answer(Number(argv[2]));
+  if (command == L"keys" && argc >= 3) return InjectMany(true, Number(argv[2]));
+  if (command == L"moves" && argc >= 3) return InjectMany(false, Number(argv[2]));
   if (command == L"debug" && argc >= 3) {
     ::OutputDebugStringW(argv[2]);
+    return 0;
+  }
+  if (command == L"script" && argc >= 3) return RunScript(argv[2]);
+  if (command == L"sleep" && argc >= 3) {
+    ::Sleep(Number(argv[2]));
     return 0;
   }
   std::fwprintf(stderr, L"%ls", kUsage);
   return 64;
 }
+
+// Runs one command per line (arguments separated by tabs) in this process,
+// which is far faster than a process per command; stops at the first failure.
+int RunScript(const wchar_t* path) {
+  FILE* file = ::_wfopen(path, L"rb");
+  if (file == nullptr) return 66;
+  std::string bytes;
+  char chunk[4096];
+  for (std::size_t read; (read = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+    bytes.append(chunk, read);
+  std::fclose(file);
+  std::wstring text(bytes.size(), L'\0');
+  text.resize(static_cast<std::size_t>(
+      ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(),
+                            static_cast<int>(text.size()))));
+
+  int lineNumber = 0;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find(L'\n', start);
+    if (end == std::wstring::npos) end = text.size();
+    std::wstring line = text.substr(start, end - start);
+    start = end + 1;
+    ++lineNumber;
+    if (!line.empty() && line.back() == L'\r') line.pop_back();
+    if (line.empty()) continue;
+    std::vector<std::wstring> words{L"SessionDriver"};
+    for (std::size_t from = 0;;) {
+      const std::size_t tab = line.find(L'\t', from);
+      words.push_back(line.substr(from, tab == std::wstring::npos ? tab : tab - from));
+      if (tab == std::wstring::npos) break;
+      from = tab + 1;
+    }
+    std::vector<wchar_t*> arguments;
+    for (auto& word : words) arguments.push_back(word.data());
+    if (const int result = Dispatch(static_cast<int>(arguments.size()), arguments.data());
+        result != 0) {
+      std::fwprintf(stderr, L"script line %d failed with %d\n", lineNumber, result);
+      return result;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) { return Dispatch(argc, argv); }

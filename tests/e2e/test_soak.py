@@ -1,0 +1,125 @@
+#!/usr/bin/python3
+"""Soak: 10,000 fast-forwarded ticks against the real RAVITOR.exe under Wine,
+with repeated warnings, input, disconnects and reconnects, boxes closed by the
+user and by the sweep, and policy rebuilds. The process's threads and memory
+are recorded at the start and the end and must stay flat; no box is left."""
+import json
+import os
+import sys
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "wine"))
+from catalog import formatted, parse_mc  # noqa: E402
+from winesession import HKLM, TRACE_KEY, TS_KEY, WAIT_SECONDS, WineSession, wait_until  # noqa: E402
+
+BUILD = os.environ.get("RAVITOR_BUILD", "build/windows")
+RAVITOR = os.path.abspath(os.path.join(BUILD, "RAVITOR.exe"))
+DRIVER = os.path.abspath(os.path.join(BUILD, "SessionDriver.exe"))
+TICKS = int(os.environ.get("RAVITOR_SOAK_TICKS", "10000"))
+TEXTS = parse_mc()
+IDLE_CAPTION = formatted(TEXTS, 114, 0x0409)
+# Idle limit 6 ticks, connection limit 240 ticks, disconnection limit 10.
+POLICY = {"MaxIdleTime": 180000, "MaxConnectionTime": 7200000, "MaxDisconnectionTime": 300000,
+          "fResetBroken": 0}
+CYCLE_TICKS = 250
+WARM_UP_CYCLES = 8
+
+
+def cycle(rebuild=False):
+    """250 ticks: ten idle warnings (five closed by the user, five left open),
+    input that keeps the idle count low, the connection warning at 240, both
+    timers acting at 244 and 245 (sweeps, events 119, disconnects), then five
+    ticks disconnected and, now and then, a policy rebuild."""
+    steps = [["session", 3]]
+    steps += [["tick", 6], ["close", IDLE_CAPTION], ["key"]] * 5
+    steps += [["tick", 6], ["key"]] * 5
+    steps += [["tick", 5], ["key"]] * 35
+    steps += [["tick", 5], ["sleep", 300], ["tick", 5], ["session", 4], ["tick", 5]]
+    if rebuild:
+        steps.append(["setting", "Policy"])
+    return steps
+
+
+def linux_figures(pid):
+    """Threads, resident anonymous memory and open descriptors of a process."""
+    with open(f"/proc/{pid}/status") as f:
+        status = dict(line.split(":", 1) for line in f if ":" in line)
+    return {"linux_threads": int(status["Threads"]),
+            "rss_anon_kb": int(status["RssAnon"].split()[0]),
+            "fds": len(os.listdir(f"/proc/{pid}/fd"))}
+
+
+class Soak(unittest.TestCase):
+    def setUp(self):
+        self.session = WineSession()
+        self.addCleanup(self.session.close)
+
+    def driver(self, *arguments):
+        code, out = self.session.driver(DRIVER, *arguments)
+        self.assertEqual(code, 0, f"driver {arguments}: {out}")
+        return out
+
+    def figures(self, ravitor):
+        stats = json.loads(self.driver("stats"))
+        stats.update(linux_figures(ravitor.pid))
+        return {name: stats[name] for name in ("threads", "working_set", "linux_threads",
+                                               "rss_anon_kb", "fds")}
+
+    def settled_figures(self, ravitor):
+        """Figures once the last box swept is down and its thread has ended."""
+        wait_until(lambda: self.session.boxes(DRIVER) == [] and self.figures(ravitor)["threads"] == 1,
+                   timeout=10)
+        return self.figures(ravitor)
+
+    def run_script(self, steps):
+        path = os.path.join(self.session.root, "script.txt")
+        with open(path, "w", encoding="utf-8") as f:
+            f.write("\n".join("\t".join(str(a) for a in step) for step in steps) + "\n")
+        log = os.path.join(self.session.root, "script.log")
+        code = self.session._run(["wine", DRIVER, "script", "Z:" + path.replace("/", "\\")],
+                                 timeout=900, output=log)
+        self.assertEqual(code, 0, self.session._read(log))
+
+    def test_ten_thousand_ticks_leave_resources_flat(self):
+        self.session.write_registry({(HKLM, TS_KEY): POLICY})
+        self.driver("park", 5, 5)
+        ravitor = self.session.start_ravitor(RAVITOR)
+        self.assertTrue(wait_until(lambda: self.session.driver(DRIVER, "find")[0] == 0, interval=0.3))
+
+        # Warm up until Wine's own caches (fonts, input contexts, dialogs)
+        # have settled; the measured run comes after.
+        self.run_script(cycle() * WARM_UP_CYCLES)
+        start = self.settled_figures(ravitor)
+        cycles = max(1, TICKS // CYCLE_TICKS)
+        for number in range(cycles):
+            rebuild = number % 10 == 9
+            if rebuild:  # 11 or 10 ticks of disconnection limit, alternately
+                limit = 330000 if number % 20 == 9 else 300000
+                self.session.write_registry({(HKLM, TS_KEY): {"MaxDisconnectionTime": limit}})
+            self.run_script(cycle(rebuild))
+            if number % 5 == 4:
+                print(f"after {(number + 1) * CYCLE_TICKS} measured ticks: {self.figures(ravitor)}",
+                      file=sys.stderr, flush=True)
+        self.run_script([["session", 3]])
+        end = self.settled_figures(ravitor)
+        self.assertEqual(self.session.boxes(DRIVER), [], "every warning box is gone")
+
+        events = self.session.debug_events()
+        print(f"\nsoak: {cycles * CYCLE_TICKS} ticks after {WARM_UP_CYCLES * CYCLE_TICKS} to warm up, {events.count('DisconnectSession')} disconnects, "
+              f"{events.count('ReportEvent 4 1 119')} records\nstart {start}\nend   {end}",
+              file=sys.stderr)
+        self.assertEqual(events.count("DisconnectSession"), 2 * (cycles + WARM_UP_CYCLES))
+        self.assertEqual(end["threads"], start["threads"])
+        self.assertEqual(end["linux_threads"], start["linux_threads"])
+        self.assertLessEqual(end["fds"], start["fds"])
+        # Under Wine the resident memory of the settled process wanders by
+        # about a megabyte from one sample to the next, with no trend; the
+        # core's own heap is checked exactly by the sanitizer and Valgrind runs.
+        self.assertLess(end["rss_anon_kb"] - start["rss_anon_kb"], 2048)
+        self.driver("command", 105)
+        self.assertEqual(ravitor.wait(timeout=WAIT_SECONDS), 0)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
