@@ -65,6 +65,9 @@ if(NOT MSVC)
   target_link_options(SessionDriver PRIVATE -municode -static -s)
 endif()
 
+# The bare program the resident figures are measured against.
+include(${PROJECT_SOURCE_DIR}/cmake/Benchmarks.cmake)
+
 # Packaging for administrators, when present.
 include(${PROJECT_SOURCE_DIR}/cmake/Deployment.cmake OPTIONAL)
 
