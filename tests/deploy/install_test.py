@@ -8,13 +8,14 @@ import argparse
 import filecmp
 import os
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 
 from msi_tables import MsiPackage
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+from winesession import WineSession  # noqa: E402
 
 PRODUCT = "Tolvex Pellan Session Timers"
 INSTALL_DIR = r"C:\Program Files\Tolvex Pellan Session Timers"
@@ -43,42 +44,13 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-class WinePrefix:
-    """A private Wine prefix and X display, removed again on close."""
-
-    def __init__(self):
-        self.root = tempfile.mkdtemp(prefix="ravitor-deploy-")
-        self.prefix = os.path.join(self.root, "prefix")
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
-        self.xvfb = None
-        try:
-            self._start_display()
-            self.check(self.run(["wineboot", "-i"], timeout=120), "wineboot -i")
-        except Exception:
-            self.close()
-            raise
-
-    def _start_display(self):
-        read_end, write_end = os.pipe()
-        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp",
-                                      "-screen", "0", "1024x768x24"],
-                                     pass_fds=[write_end], stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end) as pipe:
-            display = pipe.readline().strip()
-        if not display:
-            raise RuntimeError("Xvfb did not start")
-        self.env["DISPLAY"] = ":" + display
+class WinePrefix(WineSession):
+    """A private Wine prefix with its own X display, removed again on close."""
 
     def run(self, command, timeout=WAIT_SECONDS, output=None):
         """Runs a command in the prefix; its output goes to a file (Wine's
         helper processes keep pipes open), `output` or the shared log."""
-        path = output or os.path.join(self.root, "wine.log")
-        with open(path, "ab") as log:
-            return subprocess.run(command, env=self.env, stdout=log, stderr=log,
-                                  timeout=timeout).returncode
+        return self._run(command, timeout=timeout, output=output)
 
     @staticmethod
     def check(code, what):
@@ -125,14 +97,6 @@ class WinePrefix:
     def drive_c(self, windows_path_on_c):
         return os.path.join(self.prefix, "drive_c",
                             *windows_path_on_c.split("\\")[1:])
-
-    def close(self):
-        if os.path.isdir(self.prefix):
-            subprocess.run(["wineserver", "-k"], env=self.env, timeout=WAIT_SECONDS)
-        if self.xvfb:
-            self.xvfb.kill()
-            self.xvfb.wait()
-        shutil.rmtree(self.root, ignore_errors=True)
 
 
 class InstallTest(unittest.TestCase):
