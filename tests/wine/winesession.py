@@ -30,6 +30,17 @@ def wait_until(predicate, timeout=WAIT_SECONDS, interval=0.05):
         time.sleep(interval)
 
 
+def poll(fetch, accept, timeout=WAIT_SECONDS, interval=0.05):
+    """Fetches until `accept` holds for the value or time runs out; returns
+    the last value fetched."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = fetch()
+        if accept(value) or time.monotonic() >= deadline:
+            return value
+        time.sleep(interval)
+
+
 class PrefixTemplate:
     """One booted prefix; each session gets a copy, far faster than booting."""
 
