@@ -79,9 +79,11 @@ class Scenario(unittest.TestCase):
         self.session.start_trace_viewer(VIEWER)
         self.ravitor = self.session.start_ravitor(RAVITOR)
         if expect_window:
-            self.assertTrue(wait_until(lambda: self.ravitor.poll() is None and
-                                       self.session.driver(DRIVER, "find")[0] == 0, interval=0.3),
-                            "RAVITOR.exe is resident with its hidden window")
+            found = wait_until(lambda: self.ravitor.poll() is not None or
+                               self.session.driver(DRIVER, "find")[0] == 0, interval=0.3)
+            self.assertTrue(found and self.ravitor.poll() is None,
+                            "RAVITOR.exe is not resident with its hidden window:\n"
+                            + self.session.diagnosis(self.ravitor, DRIVER))
 
     # --- Playing the session -------------------------------------------------------
     def drive(self, *arguments):

@@ -221,6 +221,21 @@ class WineSession:
             raise RuntimeError(f"driver boxes failed with {code}")
         return [json.loads(line) for line in out.splitlines() if line.strip()]
 
+    def diagnosis(self, process, driver):
+        """What a failed start leaves behind, for the test's failure message."""
+        def tail(path, lines=12):
+            return "\n".join(self._read(path).splitlines()[-lines:])
+        code, found = self.driver(driver, "find")
+        return "\n".join([
+            f"exit code: {process.poll()}; driver find: {code} {found.strip()}",
+            f"trace lines: {self.trace_lines()}",
+            "program's Wine output:", tail(self.debug_file),
+            "Wine log:", tail(os.path.join(self.root, "wine.log")),
+            "Wine and X processes:"] + [
+                line for line in subprocess.run(["ps", "-eo", "pid,ppid,stat,etimes,args"],
+                                                capture_output=True, text=True).stdout.splitlines()
+                if "wine" in line or ".exe" in line or "Xvfb" in line])
+
     def screenshot(self, path):
         raw = subprocess.run(["xwd", "-root", "-silent", "-display", self.env["DISPLAY"]],
                              capture_output=True, timeout=WAIT_SECONDS, check=True).stdout
