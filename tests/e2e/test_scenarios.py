@@ -88,7 +88,8 @@ class Scenario(unittest.TestCase):
     # --- Playing the session -------------------------------------------------------
     def drive(self, *arguments):
         code, out = self.session.driver(DRIVER, *arguments)
-        self.assertEqual(code, 0, f"driver {arguments}: {out}")
+        self.assertEqual(code, 0, f"driver {arguments}: {out}\nWine's errors: "
+                         f"{self.session.driver_errors[-3000:]}")
         return out
 
     def tick(self, count=1, identifier=151):

@@ -93,6 +93,7 @@ class WineSession:
         self.files = []
         self.trace_file = os.path.join(self.root, "trace.txt")
         self.debug_file = os.path.join(self.root, "ravitor-debug.txt")
+        self.driver_errors = ""
         self.trace_taken = 0
         self.events_taken = 0
         try:
@@ -119,10 +120,11 @@ class WineSession:
             raise RuntimeError("Xvfb did not start")
         self.env["DISPLAY"] = ":" + display
 
-    def _run(self, command, timeout=WAIT_SECONDS, output=None, env=None):
+    def _run(self, command, timeout=WAIT_SECONDS, output=None, errors=None, env=None):
         # Output goes to files: Wine's helper processes keep pipes open.
-        with open(output or os.path.join(self.root, "wine.log"), "ab") as log:
-            return subprocess.run(command, env=env or self.env, stdout=log, stderr=log,
+        with open(output or os.path.join(self.root, "wine.log"), "ab") as log, \
+                open(errors or output or os.path.join(self.root, "wine.log"), "ab") as error_log:
+            return subprocess.run(command, env=env or self.env, stdout=log, stderr=error_log,
                                   timeout=timeout).returncode
 
     def start(self, program, *arguments, stdout=None, stderr=None, winedebug=None):
@@ -150,11 +152,15 @@ class WineSession:
                           stderr=self.debug_file, winedebug="-all,fixme+advapi,fixme+wtsapi")
 
     def driver(self, driver, *arguments):
-        """Runs the session driver; returns (exit code, stdout)."""
-        out = os.path.join(self.root, "driver.out")
-        if os.path.exists(out):
-            os.unlink(out)
-        code = self._run(["wine", driver, *[str(a) for a in arguments]], output=out)
+        """Runs the session driver; returns (exit code, stdout). Wine's own
+        errors of the run are kept in driver_errors."""
+        out, err = (os.path.join(self.root, name) for name in ("driver.out", "driver.err"))
+        for path in (out, err):
+            if os.path.exists(path):
+                os.unlink(path)
+        code = self._run(["wine", driver, *[str(a) for a in arguments]], output=out, errors=err,
+                         env=dict(self.env, WINEDEBUG="-all,err+all"))
+        self.driver_errors = self._read(err)
         return code, self._read(out)
 
     # --- Registry ------------------------------------------------------------
@@ -228,6 +234,7 @@ class WineSession:
         code, found = self.driver(driver, "find")
         return "\n".join([
             f"exit code: {process.poll()}; driver find: {code} {found.strip()}",
+            "Wine's errors in the driver:", self.driver_errors[-2000:],
             f"trace lines: {self.trace_lines()}",
             "program's Wine output:", tail(self.debug_file),
             "Wine log:", tail(os.path.join(self.root, "wine.log")),
