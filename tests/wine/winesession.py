@@ -102,6 +102,13 @@ class WineSession:
                 template.copy_to(self.prefix)
             else:
                 self._run(["wineboot", "-i"], timeout=180)
+                self._run(["wineserver", "-w"])
+            # One wineserver for the whole session. Debian's starts it with
+            # -p0: whenever no program of ours runs, such as between writing
+            # the policies and starting the driver, it spends about two
+            # seconds shutting the session's desktop and services down, and
+            # a program that starts meanwhile was seen to fail at random.
+            self._run(["wineserver", "-p"])
         except Exception:
             self.close()
             raise
