@@ -10,7 +10,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
-from winesession import HKLM, TRACE_KEY, TS_KEY, WineSession, wait_until  # noqa: E402
+from winesession import HKLM, TRACE_KEY, TS_KEY, WineSession  # noqa: E402
 
 BUILD = os.path.join(ROOT, "build", "windows")
 
@@ -54,8 +54,9 @@ class Demo:
             f"(display {self.session.env['DISPLAY']})")
         self.session.start_trace_viewer(os.path.join(BUILD, "RAVITOR-trace.exe"))
         ravitor = self.session.start_ravitor(os.path.join(BUILD, "RAVITOR.exe"))
-        if not wait_until(lambda: self.session.driver(self.driver, "find")[0] == 0, interval=0.3):
-            raise RuntimeError("RAVITOR.exe did not start; see " + self.session.root)
+        if not self.session.wait_for_window(ravitor, self.driver):
+            raise RuntimeError("RAVITOR.exe did not start:\n"
+                               + self.session.diagnosis(ravitor, self.driver))
         time.sleep(0.5)
         self.show_news()
         if self.real_ticks:

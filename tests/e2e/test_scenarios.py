@@ -79,11 +79,9 @@ class Scenario(unittest.TestCase):
         self.session.start_trace_viewer(VIEWER)
         self.ravitor = self.session.start_ravitor(RAVITOR)
         if expect_window:
-            found = wait_until(lambda: self.ravitor.poll() is not None or
-                               self.session.driver(DRIVER, "find")[0] == 0, interval=0.3)
-            self.assertTrue(found and self.ravitor.poll() is None,
-                            "RAVITOR.exe is not resident with its hidden window:\n"
-                            + self.session.diagnosis(self.ravitor, DRIVER))
+            if not self.session.wait_for_window(self.ravitor, DRIVER):
+                self.fail("RAVITOR.exe is not resident with its hidden window:\n"
+                          + self.session.diagnosis(self.ravitor, DRIVER))
 
     # --- Playing the session -------------------------------------------------------
     def drive(self, *arguments):

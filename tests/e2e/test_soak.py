@@ -11,7 +11,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "wine"))
 from catalog import formatted, parse_mc  # noqa: E402
-from winesession import HKLM, TRACE_KEY, TS_KEY, WAIT_SECONDS, WineSession, wait_until  # noqa: E402
+from winesession import HKLM, TS_KEY, WAIT_SECONDS, WineSession, wait_until  # noqa: E402
 
 BUILD = os.environ.get("RAVITOR_BUILD", "build/windows")
 RAVITOR = os.path.abspath(os.path.join(BUILD, "RAVITOR.exe"))
@@ -85,7 +85,8 @@ class Soak(unittest.TestCase):
         self.session.write_registry({(HKLM, TS_KEY): POLICY})
         self.driver("park", 5, 5)
         ravitor = self.session.start_ravitor(RAVITOR)
-        self.assertTrue(wait_until(lambda: self.session.driver(DRIVER, "find")[0] == 0, interval=0.3))
+        if not self.session.wait_for_window(ravitor, DRIVER):
+            self.fail("RAVITOR.exe did not start:\n" + self.session.diagnosis(ravitor, DRIVER))
 
         # Warm up until Wine's own caches (fonts, input contexts, dialogs)
         # have settled; the measured run comes after.

@@ -7,7 +7,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from winesession import HKLM, PRODUCT_KEY, TS_KEY, WAIT_SECONDS, WineSession, wait_until  # noqa: E402
+from winesession import HKLM, PRODUCT_KEY, TS_KEY, WAIT_SECONDS, WineSession  # noqa: E402
 
 RAVITOR = os.path.abspath(os.environ.get("RAVITOR_EXE", "build/windows/RAVITOR.exe"))
 DRIVER = os.path.abspath(os.environ.get("RAVITOR_DRIVER", "build/windows/SessionDriver.exe"))
@@ -28,10 +28,9 @@ class SmokeTest(unittest.TestCase):
     def test_stays_resident_with_hidden_window_until_file_exit(self):
         self.session.write_registry({(HKLM, TS_KEY): {"MaxIdleTime": 600000}})
         process = self.session.start(RAVITOR)
-        found = wait_until(lambda: process.poll() is None and self.session.driver(DRIVER, "find")[0] == 0,
-                           interval=0.5)
-        self.assertTrue(found, "the hidden window, titled and classed with the application name")
-        self.assertIsNone(process.poll())
+        if not self.session.wait_for_window(process, DRIVER):
+            self.fail("no hidden window titled and classed with the application name:\n"
+                      + self.session.diagnosis(process, DRIVER))
         self.assertEqual(self.session.driver(DRIVER, "command", 105)[0], 0)
         self.assertEqual(process.wait(timeout=WAIT_SECONDS), 0)
 

@@ -130,8 +130,9 @@ class WineSession:
     def _run(self, command, timeout=WAIT_SECONDS, output=None, errors=None, env=None):
         # Output goes to files: Wine's helper processes keep pipes open.
         with open(output or os.path.join(self.root, "wine.log"), "ab") as log, \
-                open(errors or output or os.path.join(self.root, "wine.log"), "ab") as error_log:
-            return subprocess.run(command, env=env or self.env, stdout=log, stderr=error_log,
+                open(errors or os.devnull, "ab") as error_log:
+            return subprocess.run(command, env=env or self.env, stdout=log,
+                                  stderr=error_log if errors else subprocess.STDOUT,
                                   timeout=timeout).returncode
 
     def start(self, program, *arguments, stdout=None, stderr=None, winedebug=None):
@@ -233,6 +234,13 @@ class WineSession:
         if code != 0:
             raise RuntimeError(f"driver boxes failed with {code}")
         return [json.loads(line) for line in out.splitlines() if line.strip()]
+
+    def wait_for_window(self, process, driver):
+        """Whether the program came up resident with its hidden window; stops
+        waiting as soon as it has exited."""
+        found = wait_until(lambda: process.poll() is not None or
+                           self.driver(driver, "find")[0] == 0, interval=0.3)
+        return bool(found) and process.poll() is None
 
     def diagnosis(self, process, driver):
         """What a failed start leaves behind, for the test's failure message."""
