@@ -43,12 +43,14 @@ void RegisterEventLogSource(Platform& platform, const wchar_t* sourceName,
   wchar_t keyPath[kPathCapacity];
   // A name too long for the path is not registered rather than cut short.
   if (!Join(keyPath, kPathCapacity, kApplicationLogKey, sourceName)) return;
-  const UniqueRegistryKey key(platform, platform.CreateKey(Hive::LocalMachine, keyPath));
-  if (!key) return;
   wchar_t modulePath[kPathCapacity] = {};
   const std::uint32_t length = platform.GetModulePath(modulePath, kPathCapacity);
-  // Without the executable's path the source would point at no message file.
+  // Without the executable's whole path the source would point at no message
+  // file: then not even the key is created. A path that does not fit comes
+  // back cut, with the buffer's capacity as its length.
   if (length == 0 || length >= kPathCapacity) return;
+  const UniqueRegistryKey key(platform, platform.CreateKey(Hive::LocalMachine, keyPath));
+  if (!key) return;
 
   SetPath(platform, key.get(), L"EventMessageFile", modulePath, length);
   SetDword(platform, key.get(), L"TypesSupported", kTypesSupported);

@@ -56,20 +56,53 @@ TEST(RegisterEventLogSource, WritesNothingWithoutAccessToTheMachineHive) {
   EXPECT_EQ(fake.OpenHandleCount(), 0);
 }
 
-TEST(RegisterEventLogSource, WritesNoEmptyOrCutPathAsMessageFile) {
-  for (const bool failPath : {true, false}) {
-    FakePlatform fake;
-    if (failPath) {
-      fake.Fail("GetModulePath");
-    } else {
-      fake.modulePath = L"C:\\" + std::wstring(300, L'x') + L".exe";
-    }
-    RegisterEventLogSource(fake, L"Tolvex Pellan Session Timers", 4);
-
-    EXPECT_EQ(fake.CallCount("SetValue"), 0) << failPath;
-    EXPECT_EQ(fake.OpenHandleCount(), 0) << failPath;
-  }
+// A path of `units` UTF-16 units (without the terminator).
+std::wstring ModulePathOf(std::size_t units) {
+  const std::wstring folder = L"C:\\", file = L"\\RAVITOR.exe";
+  return folder + std::wstring(units - folder.size() - file.size(), L'x') + file;
 }
+
+struct PathCase {
+  const char* name;
+  bool pathFails;
+  std::size_t units;  // the executable's path, when it can be read
+  bool registered;
+};
+
+void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
+
+class ModulePathTest : public ::testing::TestWithParam<PathCase> {};
+
+// Without the executable's whole path the source would point at no message
+// file, so nothing at all is left in the machine hive, not even the key.
+TEST_P(ModulePathTest, RegistersOnlyAPathThatFitsWholeAndLeavesNoKeyOtherwise) {
+  const PathCase& c = GetParam();
+  FakePlatform fake;
+  if (c.pathFails) {
+    fake.Fail("GetModulePath");
+  } else {
+    fake.modulePath = ModulePathOf(c.units);
+  }
+  RegisterEventLogSource(fake, L"Tolvex Pellan Session Timers", 4);
+
+  EXPECT_EQ(fake.KeyExists(Hive::LocalMachine, kSourceKey), c.registered);
+  EXPECT_EQ(fake.CallCount("CreateKey"), c.registered ? 1 : 0);
+  EXPECT_EQ(fake.CallCount("SetValue"), c.registered ? 4 : 0);
+  if (c.registered) {
+    const FakeValue* value = fake.FindValue(Hive::LocalMachine, kSourceKey, L"EventMessageFile");
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(value->data, WideBytes(fake.modulePath)) << "the whole path";
+  }
+  EXPECT_EQ(fake.OpenHandleCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, ModulePathTest,
+                         ::testing::Values(PathCase{"Unreadable", true, 0, false},
+                                           PathCase{"Units259Fit", false, 259, true},
+                                           PathCase{"Units260AreCut", false, 260, false},
+                                           PathCase{"Units261AreCut", false, 261, false},
+                                           PathCase{"Units300AreCut", false, 300, false}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(RegisterEventLogSource, NameTooLongForTheKeyPathIsNotRegistered) {
   FakePlatform fake;
