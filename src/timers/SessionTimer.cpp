@@ -121,7 +121,9 @@ void SessionTimer::Warn() {
 
 bool SessionTimer::LimitChanged(const wchar_t* limitValueName) const {
   const std::uint32_t milliseconds = ReadLimitMilliseconds(services_.platform, limitValueName);
-  if (enabled) return milliseconds / kTickPeriodMs != limit;
+  // A limit policy now at 0 switches an enabled timer off, even one whose
+  // limit was below one tick and so also holds 0 ticks.
+  if (enabled) return milliseconds == 0 || milliseconds / kTickPeriodMs != limit;
   // A disabled timer holds milliseconds: compare like with like, and report
   // a change when the timer would now be switched on.
   if (milliseconds != limit) return true;

@@ -54,9 +54,33 @@ INSTANTIATE_TEST_SUITE_P(
                    7200000, true},
         ChangeCase{"DisconnectionLimit", kTerminalServicesPolicyKey, kMaxDisconnectionTime, 300000,
                    0, true},
+        // Below one tick the limit is 0 ticks: set to 0 the timer is off.
+        ChangeCase{"SubTickIdleLimitSetToZero", kTerminalServicesPolicyKey, kMaxIdleTime, 20000, 0,
+                   true},
+        ChangeCase{"SubTickIdleLimitToAnotherBelowOneTick", kTerminalServicesPolicyKey,
+                   kMaxIdleTime, 20000, 29999, false},
         ChangeCase{"ResetBrokenAlone", kTerminalServicesPolicyKey, kResetBroken, 0, 1, false},
         ChangeCase{"IdleSwitchedOffAlone", kProductPolicyKey, kIdleTimerEnable, 1, 0, false}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+// A limit below one tick acts four ticks after every reset, without a
+// warning; once the administrator removes it, the session is left alone.
+TEST_F(PolicyChangeTest, RemovingALimitBelowOneTickStopsTheDisconnects) {
+  TsPolicy(kMaxIdleTime, 20000);
+  ASSERT_TRUE(timers.InitializeAllTimers());
+  Ticks(4);
+  ASSERT_EQ(Actions(), (std::vector<std::wstring>{L"ReportEvent 4 1 119", L"DisconnectSession"}));
+
+  fake.DeleteValue(Hive::LocalMachine, kTerminalServicesPolicyKey, kMaxIdleTime);
+  timers.OnPolicyChange();
+  timers.OnSessionChange(3);  // the user reconnects
+  fake.ClearJournal();
+  Ticks(40);
+
+  EXPECT_EQ(Actions(), std::vector<std::wstring>{});
+  EXPECT_FALSE(timers.Timer(TimerSlot::ActiveButIdle)->Enabled());
+  EXPECT_EQ(fake.InstalledHookCount(HookKind::Keyboard), 0);
+}
 
 TEST_F(PolicyChangeTest, RebuildTracesAndReinitializesInOrder) {
   TraceOn();
