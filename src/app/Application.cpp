@@ -35,8 +35,9 @@ std::intptr_t Application::WindowProcedure(WindowHandle window, std::uint32_t me
       platform_.PaintNothing(window);
       return 0;
     case kWmEndSession:
-      // Whatever its parameters say: the program ends with the session.
-      platform_.DestroyApplicationWindow(window);
+      // FALSE: the end of the session was cancelled (a program refused it, or
+      // the user did), and the limits must go on being enforced.
+      if (wParam != 0) platform_.DestroyApplicationWindow(window);
       return 0;
     case kWmSettingChange: {
       const auto* section = reinterpret_cast<const wchar_t*>(lParam);

@@ -138,12 +138,8 @@ INSTANTIATE_TEST_SUITE_P(
         MessageCase{"PaintDrawsNothing", 0x000F, 0, nullptr, {L"PaintNothing 0x42"}, 0},
         MessageCase{
             "EndSessionEndsTheProgram", 0x0016, 1, nullptr, {L"DestroyApplicationWindow 0x42"}, 0},
-        MessageCase{"EndSessionFalseStillEndsIt",
-                    0x0016,
-                    0,
-                    nullptr,
-                    {L"DestroyApplicationWindow 0x42"},
-                    0},
+        // The end was cancelled: the session goes on, and so do its limits.
+        MessageCase{"CancelledEndSessionKeepsItRunning", 0x0016, 0, nullptr, {}, 0},
         MessageCase{"PolicySettingChange", 0x001A, 0, L"Policy", {kPolicyTrace}, 0},
         MessageCase{"PolicyInCapitals", 0x001A, 0, L"POLICY", {kPolicyTrace}, 0},
         MessageCase{"LongerSectionIgnored", 0x001A, 0, L"Policy2", {}, 0},
