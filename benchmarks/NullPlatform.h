@@ -80,6 +80,11 @@ class NullPlatform final : public Platform {
   void ReportEvent(EventSourceHandle, std::uint16_t, std::uint16_t, std::uint32_t) override {}
   void CloseEventSource(EventSourceHandle) override {}
   void TrimWorkingSet() override {}
+  MutexHandle CreateNamedMutex(const wchar_t*, bool* alreadyExisted) override {
+    *alreadyExisted = false;
+    return MutexHandle{1};
+  }
+  void CloseMutex(MutexHandle) override {}
   std::uint32_t ActiveConsoleSessionId() override { return 1; }
   WindowHandle CreateApplicationWindow(const wchar_t*, const wchar_t*) override {
     return WindowHandle{0x42};

@@ -1,6 +1,8 @@
 // Start-up checks and the window procedure's table of messages.
 #include "app/Application.h"
 
+#include <cwchar>
+
 #include "settings/PolicyNames.h"
 
 namespace ravitor {
@@ -13,6 +15,10 @@ Application::Application(Platform& platform)
 
 bool Application::RunStartupSequence() {
   trace_.Configure(Hive::LocalMachine, kTraceSwitchKey);
+  if (!TakeInstanceMutex()) {
+    trace_.Trace(kAnotherInstanceTrace);
+    return false;
+  }
   trace_.Trace(L"Debugger activated");
   if (platform_.ActiveConsoleSessionId() == 0) {
     trace_.Trace(L"Local session detected");
@@ -23,6 +29,17 @@ bool Application::RunStartupSequence() {
   if (window == WindowHandle{}) return false;
   timers_.SetWindow(window);
   return timers_.InitializeAllTimers();
+}
+
+bool Application::TakeInstanceMutex() {
+  wchar_t name[kInstanceMutexNameCapacity];
+  std::swprintf(name, kInstanceMutexNameCapacity, L"%ls%ls", kSessionNamespacePrefix,
+                windowClassName);
+  bool alreadyExisted = false;
+  instanceMutex_ = UniqueMutex(platform_, platform_.CreateNamedMutex(name, &alreadyExisted));
+  // Only a copy known to run ends this one: a mutex that cannot be had at
+  // all must not leave the session without its limits.
+  return !alreadyExisted;
 }
 
 std::intptr_t Application::WindowProcedure(WindowHandle window, std::uint32_t message,

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "notify/Notifier.h"
+#include "platform/UniquePlatformHandle.h"
 #include "settings/DebugTrace.h"
 #include "timers/TimerSet.h"
 
@@ -17,6 +18,13 @@ inline constexpr std::uint32_t kMenuId = 109;
 inline constexpr std::uint32_t kLargeIconId = 107;
 inline constexpr std::uint32_t kSmallIconId = 108;
 inline constexpr std::uint16_t kExitCommand = 105;
+
+// One copy per session: the second finds this mutex held, traces this line
+// and ends before it creates its window or reads any policy.
+inline constexpr const wchar_t* kSessionNamespacePrefix = L"Local\\";
+inline constexpr int kInstanceMutexNameCapacity = kAppStringCapacity + 6;
+inline constexpr const wchar_t* kAnotherInstanceTrace =
+    L"Another instance is already running in this session, exiting";
 
 inline constexpr std::uint32_t kWmDestroy = 0x0002;
 inline constexpr std::uint32_t kWmPaint = 0x000F;
@@ -45,10 +53,15 @@ class Application {
   TimerSet& Timers() { return timers_; }
 
  private:
+  // False when another copy of the program holds the session's mutex.
+  bool TakeInstanceMutex();
+
   Platform& platform_;
   DebugTrace trace_;
   Notifier notifier_;
   TimerSet timers_;
+  // Held for the life of the process.
+  UniqueMutex instanceMutex_;
 };
 
 }  // namespace ravitor

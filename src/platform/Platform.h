@@ -13,6 +13,7 @@ enum class WindowHandle : std::uintptr_t {};
 enum class HookHandle : std::uintptr_t {};
 enum class ThreadHandle : std::uintptr_t {};
 enum class EventSourceHandle : std::uintptr_t {};
+enum class MutexHandle : std::uintptr_t {};
 
 enum class Hive { LocalMachine, CurrentUser };
 enum class HookKind { Keyboard, Mouse };  // WH_KEYBOARD_LL, WH_MOUSE_LL
@@ -96,6 +97,11 @@ class Platform {
 
   // Process.
   virtual void TrimWorkingSet() = 0;
+  // Creates or opens a named mutex without taking ownership; `name` may carry
+  // a namespace prefix ("Local\\" is the caller's session). Returns 0 on
+  // failure; `alreadyExisted` tells whether another handle to it was open.
+  virtual MutexHandle CreateNamedMutex(const wchar_t* name, bool* alreadyExisted) = 0;
+  virtual void CloseMutex(MutexHandle mutex) = 0;
 
   // Application window and its messages.
   virtual std::uint32_t ActiveConsoleSessionId() = 0;

@@ -43,5 +43,6 @@ using UniqueRegistryKey = UniquePlatformHandle<RegistryKey, &Platform::CloseKey>
 using UniqueHook = UniquePlatformHandle<HookHandle, &Platform::RemoveHook>;
 using UniqueThreadHandle = UniquePlatformHandle<ThreadHandle, &Platform::CloseThreadHandle>;
 using UniqueEventSource = UniquePlatformHandle<EventSourceHandle, &Platform::CloseEventSource>;
+using UniqueMutex = UniquePlatformHandle<MutexHandle, &Platform::CloseMutex>;
 
 }  // namespace ravitor

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "fake/FakePlatform.h"
 #include "settings/PolicyNames.h"
 
@@ -29,12 +31,14 @@ TEST_F(ApplicationTest, StartsUpCreatesTheHiddenWindowAndBindsTheTimersToIt) {
   ASSERT_TRUE(app.RunStartupSequence());
 
   const Lines expectedStart = {
+      L"CreateNamedMutex Local\\Tolvex Pellan Session Timers",
       L"Trace Debugger activated",
       L"CreateApplicationWindow Tolvex Pellan Session Timers | Tolvex Pellan Session Timers",
-      L"Trace Initializing all timers", L"RegisterSessionNotification 0x42",
+      L"Trace Initializing all timers",
+      L"RegisterSessionNotification 0x42",
       L"StartWindowTimer 0x42 151 30000"};
   ASSERT_GE(fake.Journal().size(), expectedStart.size());
-  EXPECT_EQ(Lines(fake.Journal().begin(), fake.Journal().begin() + 5), expectedStart);
+  EXPECT_EQ(Lines(fake.Journal().begin(), fake.Journal().begin() + 6), expectedStart);
   EXPECT_EQ(fake.JournalOf(L"OpenEventSource"), Lines{});
   EXPECT_EQ(fake.JournalOf(L"CreateKey"),
             Lines{L"CreateKey HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\"
@@ -102,6 +106,67 @@ INSTANTIATE_TEST_SUITE_P(
                     {L"Debugger activated", L"Initializing all timers"}},
         StartupCase{"WindowCreationFails", 1, true, 1, true, false, true, {L"Debugger activated"}}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+// --- One copy per session -------------------------------------------------
+
+// One process of the program: its own platform view of a machine whose named
+// objects it shares with the other processes.
+struct Copy {
+  Copy(const std::shared_ptr<FakeNamedObjects>& machine, std::uint32_t session) {
+    fake.namedObjects = machine;
+    fake.sessionId = session;
+    fake.CreateRegistryKey(Hive::LocalMachine, kTraceSwitchKey);
+    fake.SetDword(Hive::LocalMachine, kTerminalServicesPolicyKey, kMaxIdleTime, 600000);
+    std::wcscpy(app.windowTitle, L"Tolvex Pellan Session Timers");
+    std::wcscpy(app.windowClassName, L"Tolvex Pellan Session Timers");
+  }
+  FakePlatform fake;
+  Application app{fake};
+};
+
+TEST(OneCopyPerSession, ASecondCopyInTheSameSessionEndsBeforeItDoesAnything) {
+  const auto machine = std::make_shared<FakeNamedObjects>();
+  Copy first(machine, 1);
+  ASSERT_TRUE(first.app.RunStartupSequence());
+
+  Copy second(machine, 1);
+  EXPECT_FALSE(second.app.RunStartupSequence()) << "exit code 0, as for nothing to do";
+  // No window, no policy read, no timer: only the one line.
+  EXPECT_EQ(second.fake.TraceLines(),
+            Lines{L"Another instance is already running in this session, exiting"});
+  EXPECT_EQ(second.fake.CallCount("CreateApplicationWindow"), 0);
+  EXPECT_EQ(second.fake.CallCount("StartWindowTimer"), 0);
+  EXPECT_EQ(second.fake.CallCount("InstallHook"), 0);
+  EXPECT_EQ(second.fake.CallCount("QueryValue"), 0) << "no policy value read";
+  EXPECT_EQ(second.fake.CallCount("ActiveConsoleSessionId"), 0);
+
+  Copy otherSession(machine, 2);
+  EXPECT_TRUE(otherSession.app.RunStartupSequence()) << "each session has its own copy";
+}
+
+TEST(OneCopyPerSession, TheMutexIsHeldForTheLifeOfTheProcess) {
+  const auto machine = std::make_shared<FakeNamedObjects>();
+  {
+    Copy first(machine, 1);
+    ASSERT_TRUE(first.app.RunStartupSequence());
+    EXPECT_EQ(first.fake.OpenMutexNames(), Lines{L"Sessions\\1\\Tolvex Pellan Session Timers"});
+    // A whole session's worth of messages leaves it held.
+    first.app.WindowProcedure(first.fake.applicationWindow, 0x0016, 0, 0);
+    first.app.WindowProcedure(first.fake.applicationWindow, 0x0113, 151, 0);
+    EXPECT_EQ(first.fake.OpenMutexNames().size(), 1u);
+  }
+  EXPECT_TRUE(machine->openHandles.empty()) << "given back when the process ends";
+  Copy next(machine, 1);
+  EXPECT_TRUE(next.app.RunStartupSequence()) << "a copy started after the first has ended runs";
+}
+
+TEST(OneCopyPerSession, AMutexThatCannotBeHadDoesNotStopEnforcement) {
+  const auto machine = std::make_shared<FakeNamedObjects>();
+  Copy copy(machine, 1);
+  copy.fake.Fail("CreateNamedMutex");
+  EXPECT_TRUE(copy.app.RunStartupSequence());
+  EXPECT_EQ(copy.fake.TraceLines().front(), L"Debugger activated");
+}
 
 struct MessageCase {
   const char* name;

@@ -103,6 +103,8 @@ const std::vector<std::string>& FakePlatform::OperationNames() {
                                                  "ReportEvent",
                                                  "CloseEventSource",
                                                  "TrimWorkingSet",
+                                                 "CreateNamedMutex",
+                                                 "CloseMutex",
                                                  "ActiveConsoleSessionId",
                                                  "CreateApplicationWindow",
                                                  "DestroyApplicationWindow",
@@ -111,6 +113,36 @@ const std::vector<std::string>& FakePlatform::OperationNames() {
                                                  "DefaultWindowProcedure",
                                                  "EqualsIgnoringCase"};
   return names;
+}
+
+const std::vector<std::string>& FakePlatform::WaitingOperationNames() {
+  static const std::vector<std::string> names = {"StartThread",       "EnumerateWindows",
+                                                 "GetWindowTitle",    "SendMessageWithTimeout",
+                                                 "DisconnectSession", "LogoffSession"};
+  return names;
+}
+
+bool FakePlatform::ReenterDuring(const std::string& operation, std::function<void()> handler) {
+  const auto& waiting = WaitingOperationNames();
+  if (std::find(waiting.begin(), waiting.end(), operation) == waiting.end()) return false;
+  const Lock lock(mutex_);
+  reentries_.emplace_back(operation, std::move(handler));
+  return true;
+}
+
+std::size_t FakePlatform::PendingReentryCount() const {
+  const Lock lock(mutex_);
+  return reentries_.size();
+}
+
+void FakePlatform::Reenter(const std::string& operation) {
+  const auto armed = std::find_if(reentries_.begin(), reentries_.end(),
+                                  [&](const auto& reentry) { return reentry.first == operation; });
+  if (armed == reentries_.end()) return;
+  // Taken out first: the handler may arm the next one, or call this again.
+  const std::function<void()> handler = std::move(armed->second);
+  reentries_.erase(armed);
+  handler();
 }
 
 void FakePlatform::Fail(const std::string& operation) {
@@ -215,7 +247,7 @@ int FakePlatform::CallCount(const std::string& operation) const {
 int FakePlatform::OpenHandleCount() const {
   const Lock lock(mutex_);
   return static_cast<int>(openKeys_.size() + openEventSources_.size() + openThreads_.size() +
-                          hooks_.size());
+                          hooks_.size() + openMutexes_.size());
 }
 
 std::intptr_t FakePlatform::DeliverInput(HookKind kind, int code, std::uintptr_t wParam,
@@ -243,10 +275,11 @@ void FakePlatform::RunHeldThreads() {
   }
 }
 
-WindowHandle FakePlatform::AddWindow(const std::wstring& title, bool answersClose) {
+WindowHandle FakePlatform::AddWindow(const std::wstring& title, bool answersClose,
+                                     std::function<void()> onClose) {
   const Lock lock(mutex_);
   const WindowHandle handle{NextHandle()};
-  windows_.push_back(FakeWindow{handle, title, {}, answersClose});
+  windows_.push_back(FakeWindow{handle, title, {}, answersClose, std::move(onClose)});
   return handle;
 }
 
@@ -446,12 +479,14 @@ void FakePlatform::DisconnectSession() {
   const Lock lock(mutex_);
   if (Called("DisconnectSession")) return;  // the session stays connected
   Record(L"DisconnectSession");
+  Reenter("DisconnectSession");
 }
 
 void FakePlatform::LogoffSession() {
   const Lock lock(mutex_);
   if (Called("LogoffSession")) return;  // the session goes on
   Record(L"LogoffSession");
+  Reenter("LogoffSession");
 }
 
 HookHandle FakePlatform::InstallHook(HookKind kind, HookProcedure procedure, void* context) {
@@ -486,6 +521,7 @@ ThreadHandle FakePlatform::StartThread(ThreadEntry entry, void* argument) {
   const Lock lock(mutex_);
   if (Called("StartThread")) return ThreadHandle{};
   Record(L"StartThread");
+  Reenter("StartThread");
   const auto handle = NextHandle();
   openThreads_.insert(handle);
   switch (threadMode) {
@@ -510,7 +546,7 @@ void FakePlatform::ShowMessageBox(const wchar_t* text, const wchar_t* caption,
   Record(L"MessageBox " + std::wstring(caption) + L" | " + Hex(style));
   // The box stays up (as a top-level window) until closed.
   const WindowHandle box{NextHandle()};
-  windows_.push_back(FakeWindow{box, caption, text});
+  windows_.push_back(FakeWindow{box, caption, text, true, {}});
   changed_.notify_all();
   if (!onRealThread) return;
   changed_.wait(lock, [&] {
@@ -598,6 +634,7 @@ std::uint32_t FakePlatform::GetModulePath(wchar_t* buffer, std::uint32_t capacit
 bool FakePlatform::EnumerateWindows(WindowVisitor visitor, void* context) {
   const Lock lock(mutex_);
   if (Called("EnumerateWindows")) return false;
+  Reenter("EnumerateWindows");
   std::vector<WindowHandle> handles;
   for (const auto& window : windows_) handles.push_back(window.handle);
   for (const WindowHandle handle : handles) {
@@ -609,6 +646,7 @@ bool FakePlatform::EnumerateWindows(WindowVisitor visitor, void* context) {
 int FakePlatform::GetWindowTitle(WindowHandle window, wchar_t* buffer, int capacity) {
   const Lock lock(mutex_);
   if (Called("GetWindowTitle") || capacity <= 0) return 0;
+  Reenter("GetWindowTitle");
   for (const auto& candidate : windows_) {
     if (candidate.handle != window) continue;
     const auto length =
@@ -631,8 +669,18 @@ void FakePlatform::SendMessageWithTimeout(WindowHandle window, std::uint32_t mes
   Record(L"SendMessageTimeout " + title + L" " + Hex(message) + L" " + std::to_wstring(wParam) +
          L" " + std::to_wstring(lParam) + L" " + std::to_wstring(flags) + L" " +
          std::to_wstring(timeoutMs));
-  if (message == kWmClose && target != windows_.end() && target->answersClose) {
-    windows_.erase(target);
+  // Sent messages reach the program while it waits for the answer.
+  Reenter("SendMessageWithTimeout");
+  // Looked up again each time: what ran meanwhile may have closed or opened
+  // windows.
+  const auto find = [&] {
+    return std::find_if(windows_.begin(), windows_.end(),
+                        [window](const FakeWindow& w) { return w.handle == window; });
+  };
+  if (message != kWmClose || find() == windows_.end() || !find()->answersClose) return;
+  if (const std::function<void()> onClose = find()->onClose) onClose();
+  if (const auto closing = find(); closing != windows_.end()) {
+    windows_.erase(closing);
     changed_.notify_all();
   }
 }
@@ -666,6 +714,46 @@ void FakePlatform::TrimWorkingSet() {
   const Lock lock(mutex_);
   if (Called("TrimWorkingSet")) return;
   Record(L"TrimWorkingSet");
+}
+
+MutexHandle FakePlatform::CreateNamedMutex(const wchar_t* name, bool* alreadyExisted) {
+  const Lock lock(mutex_);
+  *alreadyExisted = false;
+  if (Called("CreateNamedMutex")) return MutexHandle{};
+  Record(L"CreateNamedMutex " + std::wstring(name));
+  // "Local\" and names without a prefix live in the session's namespace,
+  // "Global\" in the machine's.
+  std::wstring machineName = name;
+  const std::wstring local = L"Local\\", global = L"Global\\";
+  if (machineName.rfind(global, 0) == 0) {
+    machineName.erase(0, global.size());
+  } else {
+    if (machineName.rfind(local, 0) == 0) machineName.erase(0, local.size());
+    machineName = L"Sessions\\" + std::to_wstring(sessionId) + L"\\" + machineName;
+  }
+  int& handles = namedObjects->openHandles[machineName];
+  *alreadyExisted = handles > 0;
+  ++handles;
+  const auto handle = NextHandle();
+  openMutexes_[handle] = machineName;
+  return MutexHandle{handle};
+}
+
+void FakePlatform::CloseMutex(MutexHandle mutex) {
+  const Lock lock(mutex_);
+  if (Called("CloseMutex")) return;  // the handle stays open
+  const auto open = openMutexes_.find(static_cast<std::uintptr_t>(mutex));
+  if (open == openMutexes_.end()) return;
+  Record(L"CloseMutex");
+  if (--namedObjects->openHandles[open->second] == 0) namedObjects->openHandles.erase(open->second);
+  openMutexes_.erase(open);
+}
+
+std::vector<std::wstring> FakePlatform::OpenMutexNames() const {
+  const Lock lock(mutex_);
+  std::vector<std::wstring> names;
+  for (const auto& open : openMutexes_) names.push_back(open.second);
+  return names;
 }
 
 std::uint32_t FakePlatform::ActiveConsoleSessionId() {

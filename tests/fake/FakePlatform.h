@@ -6,7 +6,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -29,6 +31,16 @@ struct FakeWindow {
   std::wstring title;
   std::wstring text;         // a message box's text
   bool answersClose = true;  // false: WM_CLOSE times out and the window stays
+  // Runs while the window handles WM_CLOSE, before it answers: what another
+  // program's window procedure does then reaches the program inside its wait.
+  std::function<void()> onClose;
+};
+
+// Named kernel objects of one machine. Fakes that share one instance are
+// processes of the same machine; a name counts as held while a handle to it
+// is open.
+struct FakeNamedObjects {
+  std::map<std::wstring, int> openHandles;  // by name within its namespace
 };
 
 // RunAtOnce: the thread's body runs inside StartThread and a message box
@@ -60,6 +72,16 @@ class FakePlatform : public Platform {
   void Heal(const std::string& operation);
   // Every operation of the platform seam, by the name Fail takes.
   static const std::vector<std::string>& OperationNames();
+
+  // --- Re-entry. The real system delivers messages sent to the program's
+  // window while its thread waits inside one of these calls (a sent message
+  // of its own, another thread's window text, a session request that waits).
+  static const std::vector<std::string>& WaitingOperationNames();
+  // `handler` runs inside the next call of `operation`, as a sent message
+  // would; false (and nothing armed) for an operation that never waits.
+  bool ReenterDuring(const std::string& operation, std::function<void()> handler);
+  // Handlers armed but not run yet.
+  std::size_t PendingReentryCount() const;
   // Calls that were made to fail, for one operation or for all.
   int FailedCallCount(const std::string& operation) const;
   int FailedCallCount() const;
@@ -103,7 +125,8 @@ class FakePlatform : public Platform {
   void OpenThreadGate();
 
   // --- Top-level windows; message boxes join this list while open.
-  WindowHandle AddWindow(const std::wstring& title, bool answersClose = true);
+  WindowHandle AddWindow(const std::wstring& title, bool answersClose = true,
+                         std::function<void()> onClose = {});
   std::vector<FakeWindow> OpenBoxes() const;
   const std::vector<FakeWindow>& Windows() const { return windows_; }
   // Closes a box as the user would, with its button.
@@ -115,6 +138,13 @@ class FakePlatform : public Platform {
   std::uint16_t systemDefaultLanguage = 0x0409;
   const McCatalog& Catalog() const { return catalog_; }
   std::wstring modulePath = L"C:\\Program Files\\Tolvex Pellan Session Timers\\RAVITOR.exe";
+
+  // --- The process's session and the machine's named objects; share
+  // `namedObjects` between fakes to run several copies of the program.
+  std::uint32_t sessionId = 1;
+  std::shared_ptr<FakeNamedObjects> namedObjects = std::make_shared<FakeNamedObjects>();
+  // Names of mutexes this process holds open, as the machine knows them.
+  std::vector<std::wstring> OpenMutexNames() const;
 
   // --- The application window.
   std::uint32_t consoleSessionId = 1;
@@ -165,6 +195,8 @@ class FakePlatform : public Platform {
                    std::uint32_t eventId) override;
   void CloseEventSource(EventSourceHandle source) override;
   void TrimWorkingSet() override;
+  MutexHandle CreateNamedMutex(const wchar_t* name, bool* alreadyExisted) override;
+  void CloseMutex(MutexHandle mutex) override;
   std::uint32_t ActiveConsoleSessionId() override;
   WindowHandle CreateApplicationWindow(const wchar_t* className, const wchar_t* title) override;
   void DestroyApplicationWindow(WindowHandle window) override;
@@ -193,7 +225,8 @@ class FakePlatform : public Platform {
     void* argument;
   };
 
-  bool Called(const std::string& operation);  // counts the call; true when it must fail
+  bool Called(const std::string& operation);   // counts the call; true when it must fail
+  void Reenter(const std::string& operation);  // runs what ReenterDuring armed for it
   void Record(std::wstring entry) {
     if (journalling) journal_.push_back(std::move(entry));
   }
@@ -206,6 +239,8 @@ class FakePlatform : public Platform {
   std::map<std::uintptr_t, OpenKey> openKeys_;
   std::set<std::uintptr_t> openEventSources_;
   std::set<std::uintptr_t> openThreads_;
+  std::map<std::uintptr_t, std::wstring> openMutexes_;  // by handle: the machine's name
+  std::vector<std::pair<std::string, std::function<void()>>> reentries_;
   std::map<std::uintptr_t, Hook> hooks_;
   std::vector<HeldThread> heldThreads_;
   std::vector<FakeWindow> windows_;

@@ -175,6 +175,22 @@ const FailureCase kCases[] = {
        EXPECT_EQ(f.OpenHandleCount(), 1) << "the source stays open";
      }},
     {"TrimWorkingSet", nullptr, [](FakePlatform& f) { f.TrimWorkingSet(); }},
+    {"CreateNamedMutex", nullptr,
+     [](FakePlatform& f) {
+       bool alreadyExisted = true;
+       EXPECT_EQ(f.CreateNamedMutex(L"Local\\copy", &alreadyExisted), MutexHandle{});
+       EXPECT_FALSE(alreadyExisted);
+       EXPECT_TRUE(f.OpenMutexNames().empty());
+     }},
+    {"CloseMutex",
+     [](FakePlatform& f) {
+       bool alreadyExisted = false;
+       f.CreateNamedMutex(L"Local\\copy", &alreadyExisted);
+     },
+     [](FakePlatform& f) {
+       f.CloseMutex(MutexHandle{0x1001});
+       EXPECT_EQ(f.OpenMutexNames().size(), 1u) << "the mutex stays held";
+     }},
     {"ActiveConsoleSessionId", [](FakePlatform& f) { f.consoleSessionId = 0; },
      [](FakePlatform& f) {
        EXPECT_EQ(f.ActiveConsoleSessionId(), 0xFFFFFFFFu) << "no session attached";

@@ -4,6 +4,7 @@
 // nothing it could give back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iostream>
 #include <set>
 
@@ -132,6 +133,9 @@ void CheckRoad(Road road, const FaultPlan& plan, const RoadCase& c) {
   EXPECT_EQ(outcome.boxesLeftOpen, c.boxesLeftOpen);
   EXPECT_EQ(outcome.quitCode, c.quitCode);
   EXPECT_EQ(faults > 0, c.reached) << faults << " faults injected";
+  const bool mutexNeverTaken = plan.from == 0 && std::find(c.failing.begin(), c.failing.end(),
+                                                           "CreateNamedMutex") != c.failing.end();
+  EXPECT_EQ(outcome.instanceMutexHeld, !mutexNeverTaken);
   EXPECT_EQ(outcome.openHandlesAtEnd, c.liveHooks + outcome.releasesFailedAtEnd)
       << "open at the end: the live timer's hooks and what failed to be given back";
   EXPECT_EQ(fake.OpenHandleCount(), FailedReleases(fake)) << "once the program's objects are gone";
@@ -199,6 +203,11 @@ std::vector<RoadCase> IdleRoadCases() {
       Row("ReportEvent", true, true, noEvents, 0, 0, 0),
       Row("CloseEventSource", true, true, kWholeIdleRoad, 0, 0, 0),
       Row("TrimWorkingSet", true, true, kWholeIdleRoad, 0, 0, 0),
+      // Without the mutex it cannot tell whether another copy runs: better
+      // two copies than a session without its limits.
+      Row("CreateNamedMutex", true, true, kWholeIdleRoad, 0, 0, 0),
+      // Given back only when the process ends; then it is lost with it.
+      Row("CloseMutex", true, true, kWholeIdleRoad, 0, 0, 0),
       // No session attached to the console is not session 0.
       Row("ActiveConsoleSessionId", true, true, kWholeIdleRoad, 0, 0, 0),
       Row("CreateApplicationWindow", true, false, none, 0, 0, {}),
@@ -282,6 +291,9 @@ std::vector<RoadCase> RebuildCases() {
       Row("ReportEvent", true, true, {At(26, kBox), At(30, kClose), At(30, kDisconnect)}, 0, 2, {}),
       Row("CloseEventSource", true, true, kRebuiltRoad, 0, 2, {}),
       Row("TrimWorkingSet", true, true, kRebuiltRoad, 0, 2, {}),
+      // Taken at start-up, before the failures begin.
+      Row("CreateNamedMutex", false, true, kRebuiltRoad, 0, 2, {}),
+      Row("CloseMutex", true, true, kRebuiltRoad, 0, 2, {}),
       Row("ActiveConsoleSessionId", false, true, kRebuiltRoad, 0, 2, {}),
       Row("CreateApplicationWindow", false, true, kRebuiltRoad, 0, 2, {}),
       Row("DestroyApplicationWindow", false, true, kRebuiltRoad, 0, 2, {}),

@@ -36,7 +36,8 @@ bool Contains(const std::vector<std::wstring>& entries, const std::wstring& entr
 
 int FailedReleases(const FakePlatform& fake) {
   int failed = 0;
-  for (const char* release : {"CloseKey", "RemoveHook", "CloseThreadHandle", "CloseEventSource"}) {
+  for (const char* release :
+       {"CloseKey", "RemoveHook", "CloseThreadHandle", "CloseEventSource", "CloseMutex"}) {
     failed += fake.FailedCallCount(release);
   }
   return failed;
@@ -112,7 +113,9 @@ RoadOutcome PlayRoad(FakePlatform& fake, Road road, const FaultPlan& plan) {
   // not be formatted (which OpenBoxes would not count).
   outcome.boxesLeftOpen = fake.Windows().size();
   outcome.quitCode = fake.QuitCode();
-  outcome.openHandlesAtEnd = fake.OpenHandleCount();
+  outcome.instanceMutexHeld = fake.OpenMutexNames().size() == 1;
+  outcome.openHandlesAtEnd =
+      fake.OpenHandleCount() - static_cast<int>(fake.OpenMutexNames().size());
   outcome.releasesFailedAtEnd = FailedReleases(fake);
   outcome.journal = fake.Journal();
   return outcome;

@@ -38,7 +38,10 @@ struct RoadOutcome {
   std::vector<std::wstring> timeline;
   std::size_t boxesLeftOpen = 0;
   std::optional<int> quitCode;
-  int openHandlesAtEnd = 0;     // before the process goes away
+  // Before the process goes away, besides the one-copy mutex, which the
+  // program holds for as long as it lives.
+  int openHandlesAtEnd = 0;
+  bool instanceMutexHeld = false;
   int releasesFailedAtEnd = 0;  // see FailedReleases
   int moments = 0;              // start-up, inputs, messages: the points a fault can start at
   std::vector<std::wstring> journal;
@@ -50,7 +53,7 @@ inline constexpr int kPolicyNotificationMoment = 6;
 RoadOutcome PlayRoad(FakePlatform& fake, Road road, const FaultPlan& plan);
 
 // Handles the failing operations could not give back: keys, hooks, thread
-// handles and event sources whose release failed.
+// handles, event sources and mutexes whose release failed.
 int FailedReleases(const FakePlatform& fake);
 
 }  // namespace ravitor::testing

@@ -204,6 +204,16 @@ void CountingPlatform::TrimWorkingSet() {
   FakePlatform::TrimWorkingSet();
 }
 
+MutexHandle CountingPlatform::CreateNamedMutex(const wchar_t* name, bool* alreadyExisted) {
+  const PlatformScope platform;
+  return FakePlatform::CreateNamedMutex(name, alreadyExisted);
+}
+
+void CountingPlatform::CloseMutex(MutexHandle mutex) {
+  const PlatformScope platform;
+  FakePlatform::CloseMutex(mutex);
+}
+
 std::uint32_t CountingPlatform::ActiveConsoleSessionId() {
   const PlatformScope platform;
   return FakePlatform::ActiveConsoleSessionId();

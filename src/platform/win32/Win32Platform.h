@@ -48,6 +48,8 @@ class Win32Platform final : public Platform {
                    std::uint32_t eventId) override;
   void CloseEventSource(EventSourceHandle source) override;
   void TrimWorkingSet() override;
+  MutexHandle CreateNamedMutex(const wchar_t* name, bool* alreadyExisted) override;
+  void CloseMutex(MutexHandle mutex) override;
   std::uint32_t ActiveConsoleSessionId() override;
   WindowHandle CreateApplicationWindow(const wchar_t* className, const wchar_t* title) override;
   void DestroyApplicationWindow(WindowHandle window) override;

@@ -88,4 +88,13 @@ void Win32Platform::TrimWorkingSet() {
                              static_cast<SIZE_T>(-1));
 }
 
+MutexHandle Win32Platform::CreateNamedMutex(const wchar_t* name, bool* alreadyExisted) {
+  const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name);
+  // The last error tells an opened mutex from a new one even on success.
+  *alreadyExisted = mutex != nullptr && ::GetLastError() == ERROR_ALREADY_EXISTS;
+  return FromNative<MutexHandle>(mutex);
+}
+
+void Win32Platform::CloseMutex(MutexHandle mutex) { ::CloseHandle(ToNative<HANDLE>(mutex)); }
+
 }  // namespace ravitor::win32
