@@ -61,7 +61,29 @@ bool TimerSet::TickSlot(TimerSlot slot) {
   return timer && timer->Tick();
 }
 
+void TimerSet::FinishRunning() {
+  // Policy first, so that ticks that waited count against the new limits.
+  while (policyChangeDeferred_ || deferredTicks_ > 0) {
+    if (policyChangeDeferred_) {
+      policyChangeDeferred_ = false;
+      ApplyPolicyChange();
+    } else {
+      --deferredTicks_;
+      TickAll();
+    }
+  }
+  running_ = false;
+}
+
 bool TimerSet::InitializeAllTimers() {
+  // Start-up waits in platform calls too; nothing may rebuild meanwhile.
+  running_ = true;
+  const bool workToDo = Initialize();
+  FinishRunning();
+  return workToDo;
+}
+
+bool TimerSet::Initialize() {
   trace_.Trace(L"Initializing all timers");
   platform_.RegisterSessionNotification(window_);
   tickTimerId_ = platform_.StartWindowTimer(window_, kTickTimerId, kTickPeriodMs);
@@ -92,6 +114,16 @@ void TimerSet::DestroyAllTimers() {
 
 void TimerSet::OnTick(std::uintptr_t timerIdentifier) {
   if (timerIdentifier != kTickTimerId) return;
+  if (running_) {
+    ++deferredTicks_;
+    return;
+  }
+  running_ = true;
+  TickAll();
+  FinishRunning();
+}
+
+void TimerSet::TickAll() {
   bool bLogoffNow = false;
   if (disconnected_) {
     bLogoffNow = TickSlot(TimerSlot::Disconnected);
@@ -131,6 +163,16 @@ void TimerSet::OnSessionChange(std::uint32_t code) {
 
 void TimerSet::OnPolicyChange() {
   trace_.Trace(L"Policy change has been detected.");
+  if (running_) {
+    policyChangeDeferred_ = true;  // two while one runs are still one
+    return;
+  }
+  running_ = true;
+  ApplyPolicyChange();
+  FinishRunning();
+}
+
+void TimerSet::ApplyPolicyChange() {
   const bool changed =
       (active_ && active_->LimitChanged(kMaxConnectionTime)) ||
       (activeButIdle_ && activeButIdle_->LimitChanged(kMaxIdleTime)) ||
@@ -140,7 +182,7 @@ void TimerSet::OnPolicyChange() {
       L"Session Timer policy change has been detected, stopping timers and re-initializing app");
   DestroyAllTimers();
   // The process keeps running whatever the new policy says.
-  InitializeAllTimers();
+  Initialize();
 }
 
 std::intptr_t TimerSet::OnInput(const wchar_t* traceLine, int code, std::uintptr_t wParam,

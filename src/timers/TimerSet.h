@@ -32,6 +32,10 @@ class TimerSet : public WarningExpiry {
   // timer is enabled.
   bool InitializeAllTimers();
   void DestroyAllTimers();
+  // A tick or policy change that arrives while another one runs (a message
+  // sent to the window while the running one waits inside a platform call)
+  // is remembered and handled, once, as soon as the running one has
+  // returned: it must not rebuild or destroy the timers under it.
   void OnTick(std::uintptr_t timerIdentifier);
   void OnSessionChange(std::uint32_t code);
   void OnPolicyChange();
@@ -50,6 +54,12 @@ class TimerSet : public WarningExpiry {
   const std::unique_ptr<SessionTimer>& SlotOf(TimerSlot slot) const;
   void ResetCount(TimerSlot slot);
   bool TickSlot(TimerSlot slot);
+  bool Initialize();
+  void TickAll();
+  void ApplyPolicyChange();
+  // Handles what arrived while a tick, policy change or initialisation ran,
+  // one after the other, and ends the running state.
+  void FinishRunning();
   std::intptr_t OnInput(const wchar_t* traceLine, int code, std::uintptr_t wParam,
                         std::intptr_t lParam);
 
@@ -63,6 +73,9 @@ class TimerSet : public WarningExpiry {
   std::unique_ptr<SessionTimer> disconnectedTimer_;
   bool disconnected_ = false;
   std::uintptr_t tickTimerId_ = 0;
+  bool running_ = false;
+  bool policyChangeDeferred_ = false;
+  std::uint32_t deferredTicks_ = 0;
   WindowHandle window_{};
 };
 

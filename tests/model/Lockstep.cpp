@@ -27,7 +27,8 @@ std::vector<std::wstring> WindowLines(const std::vector<ModelWindow>& windows) {
     std::replace(text.begin(), text.end(), L'\r', L' ');
     std::replace(text.begin(), text.end(), L'\n', L' ');
     lines.push_back(L"\"" + window.title + L"\" text \"" + text + L"\"" +
-                    (window.answersClose ? L"" : L" (does not answer WM_CLOSE)"));
+                    (window.answersClose ? L"" : L" (does not answer WM_CLOSE)") +
+                    (window.announcesPolicyOnClose ? L" (announces \"Policy\" when closed)" : L""));
   }
   return lines;
 }
@@ -35,7 +36,8 @@ std::vector<std::wstring> WindowLines(const std::vector<ModelWindow>& windows) {
 std::vector<ModelWindow> ProgramWindows(const FakePlatform& fake) {
   std::vector<ModelWindow> windows;
   for (const FakeWindow& window : fake.Windows()) {
-    windows.push_back(ModelWindow{window.title, window.text, window.answersClose});
+    windows.push_back(ModelWindow{window.title, window.text, window.answersClose,
+                                  static_cast<bool>(window.onClose)});
   }
   return windows;
 }
@@ -66,11 +68,13 @@ std::string Compare(FakePlatform& fake, SessionModel& model, std::intptr_t progr
                      ", model expected " + std::to_string(model.InstalledHooks()) + "\n";
     }
   }
-  // Keys, event sources and thread handles are all given back within a step.
-  if (fake.OpenHandleCount() != 2 * model.InstalledHooks()) {
+  // Keys, event sources and thread handles are all given back within a step;
+  // the one-copy mutex is held for the life of the process.
+  const int expectedHandles = 2 * model.InstalledHooks() + model.HeldMutexes();
+  if (fake.OpenHandleCount() != expectedHandles) {
     differences += "  open handles: " + std::to_string(fake.OpenHandleCount()) +
-                   ", expected only the hooks (" + std::to_string(2 * model.InstalledHooks()) +
-                   ")\n";
+                   ", expected only the hooks and the one-copy mutex (" +
+                   std::to_string(expectedHandles) + ")\n";
   }
   fake.ClearJournal();
   model.Journal().clear();
@@ -162,8 +166,16 @@ LockstepRun RunLockstep(const McCatalog& catalog, const Scenario& scenario, Mode
         model.UserClosesWindow(step.window);
         break;
       case StepKind::OtherWindowOpens:
-        fake.AddWindow(step.title, step.answersClose);
-        model.OtherWindowOpens(step.title, step.answersClose);
+        if (step.announcesPolicyOnClose) {
+          fake.AddWindow(step.title, step.answersClose, [&app, window] {
+            static const wchar_t kPolicy[] = L"Policy";
+            app.WindowProcedure(window, kWmSettingChange, 0,
+                                reinterpret_cast<std::intptr_t>(kPolicy));
+          });
+        } else {
+          fake.AddWindow(step.title, step.answersClose);
+        }
+        model.OtherWindowOpens(step.title, step.answersClose, step.announcesPolicyOnClose);
         break;
       case StepKind::EditRegistry:
         for (const RegistryEdit& edit : step.edits) registry.Apply(edit);

@@ -319,6 +319,7 @@ Scenario GenerateScenario(std::uint64_t seed, const std::vector<std::wstring>& w
       case StepKind::OtherWindowOpens:
         step.title = windowTitles.empty() ? L"" : windowTitles[random.Below(windowTitles.size())];
         step.answersClose = random.Chance(75);
+        step.announcesPolicyOnClose = step.answersClose && random.Chance(40);
         break;
       case StepKind::EditRegistry: {
         const std::size_t edits = 1 + random.Below(3);
@@ -446,7 +447,8 @@ std::string Describe(const Step& step) {
              " (counted round the open windows)";
     case StepKind::OtherWindowOpens:
       return "another program opens a window titled \"" + Utf8(step.title) + "\"" +
-             (step.answersClose ? "" : " that does not answer WM_CLOSE");
+             (step.answersClose ? "" : " that does not answer WM_CLOSE") +
+             (step.announcesPolicyOnClose ? " and announces \"Policy\" when closed" : "");
     case StepKind::EditRegistry: {
       std::string text = "registry edited:";
       for (const RegistryEdit& edit : step.edits) text += " [" + Describe(edit) + "]";

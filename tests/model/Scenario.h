@@ -80,7 +80,10 @@ struct Step {
   std::size_t window = 0;               // UserClosesWindow: index, modulo the open windows
   std::wstring title;                   // OtherWindowOpens
   bool answersClose = true;             // OtherWindowOpens
-  std::vector<RegistryEdit> edits;      // EditRegistry
+  // OtherWindowOpens: on WM_CLOSE the window announces "Policy" to the
+  // program, which then still waits inside its sweep.
+  bool announcesPolicyOnClose = false;
+  std::vector<RegistryEdit> edits;  // EditRegistry
 };
 
 struct Scenario {

@@ -111,6 +111,8 @@ void SessionModel::ReportEvent(std::uint32_t eventId) {
 // --- The set --------------------------------------------------------------------
 
 bool SessionModel::StartUp() {
+  Record(L"CreateNamedMutex Local\\" + kApplicationName);
+  mutexHeld_ = true;
   Trace(L"Debugger activated");
   if (environment_.consoleSessionId == 0) {
     Trace(L"Local session detected");
@@ -175,7 +177,18 @@ void SessionModel::DestroyAll() {
   for (auto& slot : slots_) slot.reset();
 }
 
+// A "Policy" notice that came while the tick ran is handled once it is over.
 void SessionModel::Tick(std::uintptr_t identifier) {
+  ticking_ = true;
+  TickAll(identifier);
+  ticking_ = false;
+  if (policyChangeWaiting_) {
+    policyChangeWaiting_ = false;
+    ApplyPolicyChange();
+  }
+}
+
+void SessionModel::TickAll(std::uintptr_t identifier) {
   if (identifier != 151) return;
   bool logoff = false;
   if (disconnected_) {
@@ -233,7 +246,7 @@ void SessionModel::ShowWarning(std::uint32_t textId, std::uint32_t captionId) {
     threadLocale_ &= 0x3FF;
     Record(L"SetThreadLocale " + Hex(threadLocale_));
   }
-  ModelWindow box{CatalogText(captionId), CatalogText(textId), true};
+  ModelWindow box{CatalogText(captionId), CatalogText(textId), true, false};
   Record(L"StartThread");
   Record(L"MessageBox " + box.title + L" | 0x250010");
   windows_.push_back(box);
@@ -260,6 +273,7 @@ void SessionModel::Sweep() {
       if (closed || window.title.empty() || !due || window.title != caption) continue;
       Record(L"SendMessageTimeout " + window.title + L" 0x10 0 0 0 100");
       closed = window.answersClose;
+      if (closed && window.announcesPolicyOnClose) PolicyChange();
     }
     if (!closed) kept.push_back(window);
   }
@@ -296,9 +310,13 @@ bool SessionModel::LimitChanged(Kind kind) const {
   const KindFacts& facts = kFacts[kind];
   const std::uint32_t milliseconds =
       Policy(PolicyKey::TerminalServices, facts.limitName, 0, kAnyNumber);
-  if (timer.enabled || flaw_ == ModelFlaw::DisabledLimitComparedInTicks) {
-    return milliseconds / kTickMs != timer.limit;
+  if (timer.enabled) {
+    // Set to 0, the limit switches the timer off, even one below one tick.
+    const bool switchedOff = milliseconds == 0 && flaw_ != ModelFlaw::SubTickLimitRemovalUnnoticed;
+    return switchedOff || milliseconds / kTickMs != timer.limit;
   }
+  if (flaw_ == ModelFlaw::DisabledLimitComparedInTicks)
+    return milliseconds / kTickMs != timer.limit;
   const bool wouldNowBeEnabled =
       milliseconds > 0 && Policy(PolicyKey::Product, facts.enableName, 1, 1) != 0;
   return wouldNowBeEnabled || milliseconds != timer.limit;
@@ -306,6 +324,14 @@ bool SessionModel::LimitChanged(Kind kind) const {
 
 void SessionModel::PolicyChange() {
   Trace(L"Policy change has been detected.");
+  if (ticking_ && flaw_ != ModelFlaw::PolicyChangeHandledInsideTheSweep) {
+    policyChangeWaiting_ = true;
+    return;
+  }
+  ApplyPolicyChange();
+}
+
+void SessionModel::ApplyPolicyChange() {
   if (!LimitChanged(kActive) && !LimitChanged(kIdle) && !LimitChanged(kDisconnected)) return;
   Trace(L"Session Timer policy change has been detected, stopping timers and re-initializing app");
   DestroyAll();
@@ -321,8 +347,9 @@ void SessionModel::UserClosesWindow(std::size_t index) {
   windows_.erase(windows_.begin() + static_cast<std::ptrdiff_t>(index % windows_.size()));
 }
 
-void SessionModel::OtherWindowOpens(const std::wstring& title, bool answersClose) {
-  windows_.push_back(ModelWindow{title, L"", answersClose});
+void SessionModel::OtherWindowOpens(const std::wstring& title, bool answersClose,
+                                    bool announcesPolicyOnClose) {
+  windows_.push_back(ModelWindow{title, L"", answersClose, announcesPolicyOnClose});
 }
 
 }  // namespace ravitor::testing::model

@@ -23,12 +23,19 @@ enum class ModelFlaw {
   // A disabled timer compares its limit policy in ticks with the stored
   // milliseconds: every refresh with a limit set then rebuilds the set.
   DisabledLimitComparedInTicks,
+  // An enabled timer whose limit policy is set to 0 reports no change when its
+  // limit was below one tick (0 ticks either way).
+  SubTickLimitRemovalUnnoticed,
+  // A "Policy" notice that arrives inside a sweep rebuilds the set right
+  // there, before the expiring timer has finished.
+  PolicyChangeHandledInsideTheSweep,
 };
 
 struct ModelWindow {
   std::wstring title;
   std::wstring text;  // empty for windows of other programs
   bool answersClose = true;
+  bool announcesPolicyOnClose = false;
 };
 
 class SessionModel {
@@ -47,11 +54,13 @@ class SessionModel {
   void PolicyChange();
   void SettingChange(const std::optional<std::wstring>& section);
   void UserClosesWindow(std::size_t index);
-  void OtherWindowOpens(const std::wstring& title, bool answersClose);
+  void OtherWindowOpens(const std::wstring& title, bool answersClose,
+                        bool announcesPolicyOnClose = false);
 
   std::vector<std::wstring>& Journal() { return journal_; }
   const std::vector<ModelWindow>& Windows() const { return windows_; }
   int InstalledHooks() const { return hooksInstalled_ ? 1 : 0; }  // of each kind
+  int HeldMutexes() const { return mutexHeld_ ? 1 : 0; }
 
  private:
   enum Kind { kActive, kIdle, kDisconnected, kKindCount };
@@ -70,6 +79,10 @@ class SessionModel {
   void Sweep();
   bool LimitReached(Kind kind) const;
   bool LimitChanged(Kind kind) const;
+  void TickAll(std::uintptr_t identifier);
+  // Compares the limits and rebuilds on a difference: what a "Policy" notice
+  // leads to once no tick runs.
+  void ApplyPolicyChange();
   void ReportEvent(std::uint32_t eventId);
   void Trace(const std::wstring& line);
   void Record(std::wstring entry) { journal_.push_back(std::move(entry)); }
@@ -86,6 +99,9 @@ class SessionModel {
   std::array<std::optional<Timer>, kKindCount> slots_;
   bool disconnected_ = false;
   bool hooksInstalled_ = false;
+  bool mutexHeld_ = false;
+  bool ticking_ = false;
+  bool policyChangeWaiting_ = false;
   std::vector<ModelWindow> windows_;
   std::vector<std::wstring> journal_;
 };

@@ -168,7 +168,14 @@ INSTANTIATE_TEST_SUITE_P(
         FlawCase{"WarningOneTickLate", ModelFlaw::WarnOneTickLate, StepKind::Tick},
         // A timer switched off while its limit is set, and a refresh after it.
         FlawCase{"DisabledLimitComparedInTicks", ModelFlaw::DisabledLimitComparedInTicks,
-                 StepKind::PolicyChange}),
+                 StepKind::PolicyChange},
+        // A limit below one tick, then removed and announced.
+        FlawCase{"SubTickLimitRemovalUnnoticed", ModelFlaw::SubTickLimitRemovalUnnoticed,
+                 StepKind::SettingChange},
+        // A window with a warning's caption that announces "Policy" when the
+        // sweep closes it, a changed limit, and the tick that sweeps.
+        FlawCase{"PolicyChangeHandledInsideTheSweep", ModelFlaw::PolicyChangeHandledInsideTheSweep,
+                 StepKind::Tick}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 }  // namespace

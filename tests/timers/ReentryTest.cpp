@@ -1,0 +1,272 @@
+// Messages that reach the window while the main thread waits inside a
+// platform call: Windows delivers sent messages (a "Policy" notification, a
+// forged tick, a session change, the end of the session) and low-level input
+// right there, in the middle of a tick.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <iterator>
+#include <string>
+#include <tuple>
+
+#include "app/Application.h"
+#include "fake/FakePlatform.h"
+#include "settings/PolicyNames.h"
+
+namespace ravitor::testing {
+namespace {
+
+using Lines = std::vector<std::wstring>;
+
+const std::wstring kPolicySeen = L"Trace Policy change has been detected.";
+constexpr std::uint32_t kWmEndSessionMessage = 0x0016;
+constexpr int kWarningTick = 2;  // MaxIdleTime 60000
+constexpr int kExpiryTick = 6;
+constexpr int kRoadTicks = 9;
+
+enum class Arrival { Policy, Tick, Disconnect, Input, CancelledEndSession, EndSession };
+
+std::string NameOf(Arrival arrival) {
+  switch (arrival) {
+    case Arrival::Policy:
+      return "Policy";
+    case Arrival::Tick:
+      return "Tick";
+    case Arrival::Disconnect:
+      return "Disconnect";
+    case Arrival::Input:
+      return "Input";
+    case Arrival::CancelledEndSession:
+      return "CancelledEndSession";
+    case Arrival::EndSession:
+      break;
+  }
+  return "EndSession";
+}
+
+struct Wait {
+  const char* operation;  // the platform call the main thread waits in
+  int tick;               // the tick that makes that call
+  bool logsOff;           // fResetBroken 1: the expiry logs the session off
+};
+
+// One process on the idle road (limit 2 ticks, so a warning at tick 2 and
+// the expiry at tick 6); before the expiry Group Policy doubles the limit.
+class Session {
+ public:
+  explicit Session(bool logsOff) {
+    fake.CreateRegistryKey(Hive::LocalMachine, kTraceSwitchKey);
+    fake.SetDword(Hive::LocalMachine, kTerminalServicesPolicyKey, kMaxIdleTime, 60000);
+    fake.SetDword(Hive::LocalMachine, kTerminalServicesPolicyKey, kResetBroken, logsOff ? 1 : 0);
+    std::wcscpy(app.windowTitle, L"Tolvex Pellan Session Timers");
+    std::wcscpy(app.windowClassName, L"Tolvex Pellan Session Timers");
+    EXPECT_TRUE(app.RunStartupSequence());
+  }
+
+  void Deliver(Arrival arrival) {
+    static const wchar_t kPolicy[] = L"Policy";
+    const WindowHandle window = fake.applicationWindow;
+    switch (arrival) {
+      case Arrival::Policy:
+        app.WindowProcedure(window, kWmSettingChange, 0, reinterpret_cast<std::intptr_t>(kPolicy));
+        break;
+      case Arrival::Tick:
+        app.WindowProcedure(window, kWmTimer, kTickTimerId, 0);
+        break;
+      case Arrival::Disconnect:
+        app.WindowProcedure(window, kWmWtsSessionChange, 4, 0);
+        break;
+      case Arrival::Input:
+        fake.DeliverInput(HookKind::Keyboard);
+        break;
+      case Arrival::CancelledEndSession:
+        app.WindowProcedure(window, kWmEndSessionMessage, 0, 0);
+        break;
+      case Arrival::EndSession:
+        app.WindowProcedure(window, kWmEndSessionMessage, 1, 0);
+        break;
+    }
+  }
+
+  // Plays the road; `arrival` comes inside the wait, or right after the tick
+  // that waits has returned. Returns what each tick period recorded, the
+  // period of a tick starting with it (0: start-up).
+  std::vector<Lines> Play(const Wait& wait, Arrival arrival, bool insideTheWait) {
+    std::vector<Lines> periods;
+    std::size_t recorded = 0;
+    const auto endPeriod = [&] {
+      const Lines& journal = fake.Journal();
+      periods.emplace_back(journal.begin() + static_cast<std::ptrdiff_t>(recorded), journal.end());
+      recorded = journal.size();
+    };
+    endPeriod();
+    for (int tick = 1; tick <= kRoadTicks; ++tick) {
+      if (tick == kExpiryTick) {
+        fake.SetDword(Hive::LocalMachine, kTerminalServicesPolicyKey, kMaxIdleTime, 120000);
+      }
+      const bool now = tick == wait.tick;
+      if (now && insideTheWait) {
+        EXPECT_TRUE(fake.ReenterDuring(wait.operation, [this, arrival] { Deliver(arrival); }));
+      }
+      Deliver(Arrival::Tick);
+      if (now && insideTheWait) {
+        EXPECT_EQ(fake.PendingReentryCount(), 0u) << "the tick waited in " << wait.operation;
+      }
+      if (now && !insideTheWait) Deliver(arrival);
+      endPeriod();
+    }
+    return periods;
+  }
+
+  FakePlatform fake;
+  Application app{fake};
+};
+
+Lines Without(const std::vector<Lines>& periods, const std::wstring& entry) {
+  Lines lines;
+  for (const auto& period : periods) {
+    std::copy_if(period.begin(), period.end(), std::back_inserter(lines),
+                 [&](const std::wstring& line) { return line != entry; });
+  }
+  return lines;
+}
+
+Lines ActionsOf(const Lines& journal) {
+  Lines actions;
+  for (const auto& entry : journal) {
+    for (const wchar_t* prefix : {L"MessageBox", L"SendMessageTimeout", L"ReportEvent",
+                                  L"DisconnectSession", L"LogoffSession"}) {
+      if (entry.rfind(prefix, 0) == 0) actions.push_back(entry);
+    }
+  }
+  return actions;
+}
+
+const Wait kWaits[] = {
+    {"StartThread", kWarningTick, false},      {"EnumerateWindows", kExpiryTick, false},
+    {"GetWindowTitle", kExpiryTick, false},    {"SendMessageWithTimeout", kExpiryTick, false},
+    {"DisconnectSession", kExpiryTick, false}, {"SendMessageWithTimeout", kExpiryTick, true},
+    {"LogoffSession", kExpiryTick, true},
+};
+
+std::string CaseName(const Wait& wait, Arrival arrival) {
+  return NameOf(arrival) + "During" + wait.operation + (wait.logsOff ? "OfALogoff" : "");
+}
+
+class DeferredArrivalTest : public ::testing::TestWithParam<std::tuple<Wait, Arrival>> {};
+
+// A policy change or tick that arrives inside the wait is handled exactly as
+// if it had come right after the running tick: once, nothing lost, nothing
+// destroyed under the running tick. Only the notice of the policy change is
+// traced at once, where it arrived.
+TEST_P(DeferredArrivalTest, IsHandledOnceRightAfterTheRunningTick) {
+  const auto& [wait, arrival] = GetParam();
+  Session inside(wait.logsOff);
+  Session after(wait.logsOff);
+  const std::vector<Lines> nested = inside.Play(wait, arrival, true);
+  const std::vector<Lines> reference = after.Play(wait, arrival, false);
+
+  EXPECT_EQ(Without(nested, kPolicySeen), Without(reference, kPolicySeen));
+  const Lines& waitingTick = nested[static_cast<std::size_t>(wait.tick)];
+  EXPECT_EQ(std::count(waitingTick.begin(), waitingTick.end(), kPolicySeen),
+            arrival == Arrival::Policy ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, DeferredArrivalTest,
+                         ::testing::Combine(::testing::ValuesIn(kWaits),
+                                            ::testing::Values(Arrival::Policy, Arrival::Tick)),
+                         [](const auto& testInfo) {
+                           return CaseName(std::get<0>(testInfo.param),
+                                           std::get<1>(testInfo.param));
+                         });
+
+// What each immediate arrival leaves in the journal of the tick it arrived in.
+const wchar_t* TraceOf(Arrival arrival) {
+  switch (arrival) {
+    case Arrival::Disconnect:
+      return L"Trace WTS Disconnect message detected, reseting disconnect timer";
+    case Arrival::Input:
+      return L"Trace Keyboard timer reset";
+    case Arrival::EndSession:
+      return L"DestroyApplicationWindow 0x42";
+    default:
+      return nullptr;
+  }
+}
+
+class ImmediateArrivalTest : public ::testing::TestWithParam<std::tuple<Wait, Arrival>> {};
+
+// Input, session changes and the end of the session touch only counts, flags
+// and the window: they are handled at once, and the running tick still does
+// all it set out to do with the timers it started with.
+TEST_P(ImmediateArrivalTest, IsHandledAtOnceAndLeavesTheRunningTickWhole) {
+  const auto& [wait, arrival] = GetParam();
+  Session inside(wait.logsOff);
+  Session undisturbed(wait.logsOff);
+  const std::vector<Lines> nested = inside.Play(wait, arrival, true);
+  const std::vector<Lines> plain =
+      undisturbed.Play(Wait{wait.operation, 0, wait.logsOff}, arrival, false);
+
+  const auto tick = static_cast<std::size_t>(wait.tick);
+  // Input resets the idle count, and a box is swept only while the count is
+  // at its limit: input during the sweep may leave the box to the user.
+  const auto decisions = [arrival](const Lines& period) {
+    Lines actions = ActionsOf(period);
+    if (arrival != Arrival::Input) return actions;
+    return Without({actions}, L"SendMessageTimeout RAVITOR: Idle timer expired 0x10 0 0 0 100");
+  };
+  EXPECT_EQ(decisions(nested[tick]), decisions(plain[tick]));
+  // The log-off path has removed the hooks before it waits for the log-off.
+  const bool hooksGone = std::string(wait.operation) == "LogoffSession";
+  if (const wchar_t* trace = TraceOf(arrival); trace && !(hooksGone && arrival == Arrival::Input)) {
+    EXPECT_EQ(std::count(nested[tick].begin(), nested[tick].end(), trace), 1);
+  }
+  const Lines all = Without(nested, L"");
+  EXPECT_EQ(std::count(all.begin(), all.end(), L"DestroyApplicationWindow 0x42"),
+            arrival == Arrival::EndSession ? 1 : 0)
+      << "only an end of session that goes ahead ends the program";
+  if (!wait.logsOff) {
+    EXPECT_NE(inside.app.Timers().Timer(TimerSlot::ActiveButIdle), nullptr);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, ImmediateArrivalTest,
+                         ::testing::Combine(::testing::ValuesIn(kWaits),
+                                            ::testing::Values(Arrival::Disconnect, Arrival::Input,
+                                                              Arrival::CancelledEndSession,
+                                                              Arrival::EndSession)),
+                         [](const auto& testInfo) {
+                           return CaseName(std::get<0>(testInfo.param),
+                                           std::get<1>(testInfo.param));
+                         });
+
+// Two notifications while one tick runs are still one change to handle.
+TEST(ReentryTest, TwoPolicyChangesInOneSweepRebuildOnce) {
+  Session session(false);
+  const Wait sweep{"SendMessageWithTimeout", kExpiryTick, false};
+  session.fake.ReenterDuring("GetWindowTitle", [&] { session.Deliver(Arrival::Policy); });
+  const std::vector<Lines> periods = session.Play(sweep, Arrival::Policy, true);
+
+  const Lines& expiry = periods[kExpiryTick];
+  EXPECT_EQ(std::count(expiry.begin(), expiry.end(), kPolicySeen), 2);
+  EXPECT_EQ(std::count(expiry.begin(), expiry.end(), L"Trace Destroying all timers"), 1);
+  // The rebuild comes after everything the expiring timer did.
+  const auto disconnect = std::find(expiry.begin(), expiry.end(), L"DisconnectSession");
+  const auto rebuild = std::find(expiry.begin(), expiry.end(), L"Trace Destroying all timers");
+  EXPECT_LT(disconnect, rebuild);
+}
+
+// After the log-off path the set is empty; a change that waited for it
+// recreates nothing.
+TEST(ReentryTest, APolicyChangeDuringTheLogoffRecreatesNoTimer) {
+  Session session(true);
+  session.Play(Wait{"LogoffSession", kExpiryTick, true}, Arrival::Policy, true);
+  for (const TimerSlot slot :
+       {TimerSlot::Active, TimerSlot::ActiveButIdle, TimerSlot::Disconnected})
+    EXPECT_EQ(session.app.Timers().Timer(slot), nullptr);
+  EXPECT_EQ(session.fake.InstalledHookCount(HookKind::Keyboard), 0);
+}
+
+}  // namespace
+}  // namespace ravitor::testing
