@@ -98,6 +98,14 @@ class AdminGuideTest(unittest.TestCase):
         for option in options:
             self.assertIn(f'L"{option}"', viewer, option)
 
+    def test_one_copy_per_session(self):
+        application = source_facts.read(self.source, "src/app/Application.h")
+        line = re.search(r'kAnotherInstanceTrace =\s*L"([^"]+)";', application).group(1)
+        prefix = re.search(r'kSessionNamespacePrefix = L"([^"]+)";', application).group(1)
+        mutex = prefix.replace("\\\\", "\\") + source_facts.application_name(self.source)
+        self.assertIn(f'"{line}"', self.guide)
+        self.assertIn(f"`{mutex}`", self.guide)
+
     def test_events_and_category(self):
         ids = source_facts.read(self.source, "src/notify/CatalogIds.h")
         logged_off = int(re.search(r"kSessionLoggedOffEvent = (\d+);", ids).group(1))
