@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cwchar>
-#include <iterator>
 #include <string>
 #include <tuple>
 
@@ -123,12 +122,14 @@ class Session {
   Application app{fake};
 };
 
-Lines Without(const std::vector<Lines>& periods, const std::wstring& entry) {
+Lines Flatten(const std::vector<Lines>& periods) {
   Lines lines;
-  for (const auto& period : periods) {
-    std::copy_if(period.begin(), period.end(), std::back_inserter(lines),
-                 [&](const std::wstring& line) { return line != entry; });
-  }
+  for (const auto& period : periods) lines.insert(lines.end(), period.begin(), period.end());
+  return lines;
+}
+
+Lines Without(Lines lines, const std::wstring& entry) {
+  lines.erase(std::remove(lines.begin(), lines.end(), entry), lines.end());
   return lines;
 }
 
@@ -161,13 +162,14 @@ class DeferredArrivalTest : public ::testing::TestWithParam<std::tuple<Wait, Arr
 // destroyed under the running tick. Only the notice of the policy change is
 // traced at once, where it arrived.
 TEST_P(DeferredArrivalTest, IsHandledOnceRightAfterTheRunningTick) {
-  const auto& [wait, arrival] = GetParam();
+  const Wait& wait = std::get<0>(GetParam());
+  const Arrival arrival = std::get<1>(GetParam());
   Session inside(wait.logsOff);
   Session after(wait.logsOff);
   const std::vector<Lines> nested = inside.Play(wait, arrival, true);
   const std::vector<Lines> reference = after.Play(wait, arrival, false);
 
-  EXPECT_EQ(Without(nested, kPolicySeen), Without(reference, kPolicySeen));
+  EXPECT_EQ(Without(Flatten(nested), kPolicySeen), Without(Flatten(reference), kPolicySeen));
   const Lines& waitingTick = nested[static_cast<std::size_t>(wait.tick)];
   EXPECT_EQ(std::count(waitingTick.begin(), waitingTick.end(), kPolicySeen),
             arrival == Arrival::Policy ? 1 : 0);
@@ -201,7 +203,8 @@ class ImmediateArrivalTest : public ::testing::TestWithParam<std::tuple<Wait, Ar
 // and the window: they are handled at once, and the running tick still does
 // all it set out to do with the timers it started with.
 TEST_P(ImmediateArrivalTest, IsHandledAtOnceAndLeavesTheRunningTickWhole) {
-  const auto& [wait, arrival] = GetParam();
+  const Wait& wait = std::get<0>(GetParam());
+  const Arrival arrival = std::get<1>(GetParam());
   Session inside(wait.logsOff);
   Session undisturbed(wait.logsOff);
   const std::vector<Lines> nested = inside.Play(wait, arrival, true);
@@ -214,7 +217,7 @@ TEST_P(ImmediateArrivalTest, IsHandledAtOnceAndLeavesTheRunningTickWhole) {
   const auto decisions = [arrival](const Lines& period) {
     Lines actions = ActionsOf(period);
     if (arrival != Arrival::Input) return actions;
-    return Without({actions}, L"SendMessageTimeout RAVITOR: Idle timer expired 0x10 0 0 0 100");
+    return Without(actions, L"SendMessageTimeout RAVITOR: Idle timer expired 0x10 0 0 0 100");
   };
   EXPECT_EQ(decisions(nested[tick]), decisions(plain[tick]));
   // The log-off path has removed the hooks before it waits for the log-off.
@@ -222,7 +225,7 @@ TEST_P(ImmediateArrivalTest, IsHandledAtOnceAndLeavesTheRunningTickWhole) {
   if (const wchar_t* trace = TraceOf(arrival); trace && !(hooksGone && arrival == Arrival::Input)) {
     EXPECT_EQ(std::count(nested[tick].begin(), nested[tick].end(), trace), 1);
   }
-  const Lines all = Without(nested, L"");
+  const Lines all = Flatten(nested);
   EXPECT_EQ(std::count(all.begin(), all.end(), L"DestroyApplicationWindow 0x42"),
             arrival == Arrival::EndSession ? 1 : 0)
       << "only an end of session that goes ahead ends the program";
