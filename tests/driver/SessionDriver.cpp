@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,11 @@ const wchar_t* const kUsage =
     L"                            working set, CPU time, as one JSON line\n"
     L"  debug TEXT                write TEXT to the debug output (OutputDebugStringW)\n"
     L"  script PATH               run the commands of a file, one per line, tab-separated\n"
-    L"  sleep MS                  wait, e.g. for a box to come up between scripted ticks\n";
+    L"  sleep MS                  wait, e.g. for a box to come up between scripted ticks\n"
+    L"  decoy CAPTION SECTION     a hidden window titled CAPTION; on WM_CLOSE it sends\n"
+    L"                            WM_SETTINGCHANGE SECTION to the program before it goes,\n"
+    L"                            and prints that as one JSON line (for scripts: it lives\n"
+    L"                            as long as this process)\n";
 
 void PrintUtf8(const std::wstring& text) {
   const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
@@ -93,14 +98,19 @@ int Post(UINT message, WPARAM wParam) {
   return ::PostMessageW(window, message, wParam, 0) ? 0 : 3;
 }
 
+// How many of this thread's sends are waiting for their answer, so that a
+// decoy can tell whether it was closed from inside one of them.
+int waitingSends = 0;
+
 int Send(UINT message, WPARAM wParam, LPARAM lParam) {
   const HWND window = FindApplicationWindow();
   if (window == nullptr) return 1;
   DWORD_PTR result = 0;
-  return ::SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kSendTimeoutMs,
-                               &result)
-             ? 0
-             : 3;
+  ++waitingSends;
+  const LRESULT sent =
+      ::SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kSendTimeoutMs, &result);
+  --waitingSends;
+  return sent ? 0 : 3;
 }
 
 int Inject(bool keyboard) {
@@ -278,6 +288,61 @@ int InjectMany(bool keyboard, unsigned long count) {
   return 0;
 }
 
+constexpr const wchar_t* kDecoyClassName = L"SessionDriver decoy";
+
+struct Decoy {
+  std::wstring caption;
+  std::wstring section;
+};
+
+// Decoys live until the process ends; their windows point into this list.
+std::vector<std::unique_ptr<Decoy>> decoys;
+
+// The program's sweep sends WM_CLOSE with SMTO_NORMAL to each window titled
+// like an expired warning and waits up to 100 ms for the answer. A thread
+// waiting in an SMTO_NORMAL send handles messages sent to its own windows
+// meanwhile: while this thread waits in a scripted tick, the WM_CLOSE is
+// handled here, and the setting change sent from here reaches the program
+// inside its sweep's wait, in the middle of its tick. Wine 8 does the same (the
+// program traces the change between the tick and the expiry), and the round
+// trip takes a few milliseconds, well inside the sweep's time-out.
+LRESULT CALLBACK DecoyProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
+  } else if (message == WM_CLOSE) {
+    const auto* decoy = reinterpret_cast<const Decoy*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    const bool insideSend = waitingSends > 0;
+    // Sent before the window goes, while the sweep still waits for this close.
+    const int sent = Send(WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(decoy->section.c_str()));
+    ::DestroyWindow(window);
+    PrintUtf8(L"{\"decoy_closed\": " + Json(decoy->caption) + L", \"setting\": " +
+              Json(decoy->section) + L", \"sent\": " + (sent == 0 ? L"true" : L"false") +
+              L", \"inside_send\": " + (insideSend ? L"true" : L"false") + L"}\n");
+    return 0;
+  }
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+int CreateDecoy(const wchar_t* caption, const wchar_t* section) {
+  const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.lpfnWndProc = &DecoyProcedure;
+  windowClass.hInstance = instance;
+  windowClass.lpszClassName = kDecoyClassName;
+  if (!::RegisterClassExW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    return 3;
+  }
+  decoys.push_back(std::make_unique<Decoy>(Decoy{caption, section}));
+  // Top-level, so that EnumWindows lists it, and never shown: a window
+  // appearing under the pointer would make Wine move the mouse.
+  const HWND window = ::CreateWindowExW(0, kDecoyClassName, caption, WS_OVERLAPPED, 0, 0, 100, 100,
+                                        nullptr, nullptr, instance, decoys.back().get());
+  return window != nullptr ? 0 : 3;
+}
+
 unsigned long Number(const wchar_t* text) { return std::wcstoul(text, nullptr, 0); }
 
 int RunScript(const wchar_t* path);
@@ -326,6 +391,7 @@ int Dispatch(int argc, wchar_t** argv) {
     ::Sleep(Number(argv[2]));
     return 0;
   }
+  if (command == L"decoy" && argc >= 4) return CreateDecoy(argv[2], argv[3]);
   std::fwprintf(stderr, L"%ls", kUsage);
   return 64;
 }

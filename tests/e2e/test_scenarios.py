@@ -4,6 +4,7 @@ Xvfb, policies written to that prefix's registry as Group Policy leaves them,
 the session played by the driver, and everything observed from outside: trace
 lines through RAVITOR-trace, event records and session requests through Wine's
 debug channels, warning boxes, exit codes and screenshots."""
+import json
 import os
 import sys
 import unittest
@@ -37,6 +38,7 @@ POLICY_SEEN = "Policy change has been detected."
 POLICY_REBUILD = "Session Timer policy change has been detected, stopping timers and re-initializing app"
 CONNECT = "WTS Connect Message detected, resetting Idle and Connection timers"
 DISCONNECT = "WTS Disconnect message detected, reseting disconnect timer"
+ANOTHER_INSTANCE = "Another instance is already running in this session, exiting"
 
 template = None
 
@@ -92,6 +94,14 @@ class Scenario(unittest.TestCase):
 
     def tick(self, count=1, identifier=151):
         self.drive("tick", count, identifier)
+
+    def script(self, *steps):
+        """Runs the steps in one driver process, so that what one step leaves
+        (a decoy window) is still there for the next; returns its output."""
+        path = os.path.join(self.session.root, "script.txt")
+        with open(path, "w", encoding="utf-8") as f:
+            f.write("\n".join("\t".join(str(a) for a in step) for step in steps) + "\n")
+        return self.drive("script", "Z:" + path.replace("/", "\\"))
 
     # --- Observing -----------------------------------------------------------------
     def expect(self, trace, events=(), boxes=None):
@@ -257,6 +267,34 @@ class PolicyChanges(Scenario):
         self.end_with("command", 105)
 
 
+class ReEntrancy(Scenario):
+    def test_policy_change_sent_during_the_expiry_sweep_waits_for_the_tick(self):
+        caption = formatted(TEXTS, 114, ENGLISH)
+        self.policies(ts={"MaxIdleTime": 60000})
+        self.start()
+        self.expect(STARTUP + IDLE_SET)
+        self.tick(5)
+        self.expect(["Tick", "Tick", NEAR_DISCONNECT, "Tick", "Tick", "Tick"],
+                    boxes=[box(114, 116)])
+        self.session.write_registry({(HKLM, TS_KEY): {"MaxIdleTime": 120000}})
+        # The expiry tick's sweep closes the decoy, titled like the idle box;
+        # the decoy sends the policy change while the sweep waits for it.
+        out = self.script(["decoy", caption, "Policy"], ["tick"])
+        self.assertEqual([json.loads(line) for line in out.splitlines() if line.strip()],
+                         [{"decoy_closed": caption, "setting": "Policy", "sent": True,
+                           "inside_send": True}])
+        # Seen on arrival, acted on once the expiring timer is done with.
+        self.expect(["Tick", POLICY_SEEN, EXPIRED_DISCONNECT, POLICY_REBUILD,
+                     "Destroying all timers"] + STARTUP[1:] + IDLE_SET,
+                    ["ReportEvent 4 1 119", "DisconnectSession"], boxes=[])
+        # The rebuilt timer counts from 0 to its new limit of 4 ticks.
+        self.tick(3)
+        self.expect(["Tick"] * 3, boxes=[])
+        self.tick()
+        self.expect(["Tick", NEAR_DISCONNECT], boxes=[box(114, 116)])
+        self.end_with("command", 105)
+
+
 class StartAndEnd(Scenario):
     def test_master_switch_off_at_start_exits_without_a_window(self):
         self.policies(product={"RunRAVITOR": 0}, ts={"MaxIdleTime": 600000})
@@ -271,13 +309,43 @@ class StartAndEnd(Scenario):
         self.assertEqual(self.ravitor.wait(timeout=WAIT_SECONDS), 0)
         self.expect(STARTUP)
 
-    def test_end_session_false_still_ends_the_program(self):
-        self.policies(ts={"MaxIdleTime": 600000})
+    def test_end_session_false_leaves_the_program_enforcing(self):
+        self.policies(ts={"MaxIdleTime": 60000})
         self.start()
         self.expect(STARTUP + IDLE_SET)
         self.drive("send", 0x11, 0)  # WM_QUERYENDSESSION goes to default processing
         self.assertIsNone(self.ravitor.poll())
-        self.end_with("endsession", 0)
+        self.drive("endsession", 0)  # the session goes on after all
+        # The window is destroyed inside the send, if at all: gone by now.
+        self.assertEqual(self.session.driver(DRIVER, "find")[0], 0, "the window stays")
+        self.assertIsNone(self.ravitor.poll(), "the process keeps running")
+        # Nothing traced or counted in between: the second tick warns.
+        self.tick(2)
+        self.expect(["Tick", "Tick", NEAR_DISCONNECT], boxes=[box(114, 116)])
+        self.end_with("endsession", 1)
+
+    def test_second_copy_in_the_session_exits_at_once(self):
+        self.policies(ts={"MaxIdleTime": 60000})
+        self.start()
+        self.expect(STARTUP + IDLE_SET)
+        # Both copies write to the same program output files, opened to append.
+        second = self.session.start_ravitor(RAVITOR)
+        wait_until(lambda: second.poll() is not None)
+        self.assertEqual(second.poll(), 0, "the second copy ends at once")
+        self.expect([ANOTHER_INSTANCE])
+        self.assertIsNone(self.ravitor.poll(), "the first copy keeps running")
+        self.assertEqual(self.session.driver(DRIVER, "find")[0], 0)
+        self.tick(2)
+        self.expect(["Tick", "Tick", NEAR_DISCONNECT], boxes=[box(114, 116)])
+        self.end_with("command", 105)
+
+        # The first copy's name went with its process.
+        self.ravitor = self.session.start_ravitor(RAVITOR)
+        if not self.session.wait_for_window(self.ravitor, DRIVER):
+            self.fail("a copy started after the first has ended is not resident:\n"
+                      + self.session.diagnosis(self.ravitor, DRIVER))
+        self.expect(STARTUP + IDLE_SET)
+        self.end_with("command", 105)
 
     def test_file_exit(self):
         self.policies(ts={"MaxIdleTime": 600000})
