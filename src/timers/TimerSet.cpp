@@ -61,25 +61,31 @@ bool TimerSet::TickSlot(TimerSlot slot) {
   return timer && timer->Tick();
 }
 
-void TimerSet::FinishRunning() {
-  // Policy first, so that ticks that waited count against the new limits.
-  while (policyChangeDeferred_ || deferredTicks_ > 0) {
-    if (policyChangeDeferred_) {
-      policyChangeDeferred_ = false;
-      ApplyPolicyChange();
+void TimerSet::Leave() {
+  if (depth_ > 1) {
+    --depth_;
+    return;
+  }
+  // Still running: what arrives while these wait in platform calls waits
+  // its turn in this loop too. The log-off first: it was asked for first,
+  // and leaves nothing for a rebuild.
+  while (logoffWaiting_ || policyChangeWaiting_) {
+    if (logoffWaiting_) {
+      logoffWaiting_ = false;
+      LogOff();
     } else {
-      --deferredTicks_;
-      TickAll();
+      policyChangeWaiting_ = false;
+      ApplyPolicyChange();
     }
   }
-  running_ = false;
+  depth_ = 0;
 }
 
 bool TimerSet::InitializeAllTimers() {
   // Start-up waits in platform calls too; nothing may rebuild meanwhile.
-  running_ = true;
+  ++depth_;
   const bool workToDo = Initialize();
-  FinishRunning();
+  Leave();
   return workToDo;
 }
 
@@ -114,16 +120,14 @@ void TimerSet::DestroyAllTimers() {
 
 void TimerSet::OnTick(std::uintptr_t timerIdentifier) {
   if (timerIdentifier != kTickTimerId) return;
-  if (running_) {
-    ++deferredTicks_;
-    return;
-  }
-  running_ = true;
-  TickAll();
-  FinishRunning();
+  // A tick sent while another one waits is counted at once, in the order the
+  // messages came; only the log-off it may ask for waits for the outer one.
+  ++depth_;
+  if (TickAll()) logoffWaiting_ = true;
+  Leave();
 }
 
-void TimerSet::TickAll() {
+bool TimerSet::TickAll() {
   bool bLogoffNow = false;
   if (disconnected_) {
     bLogoffNow = TickSlot(TimerSlot::Disconnected);
@@ -133,7 +137,10 @@ void TimerSet::TickAll() {
     const bool idleLogoff = TickSlot(TimerSlot::ActiveButIdle);
     bLogoffNow = activeLogoff || idleLogoff;
   }
-  if (!bLogoffNow) return;
+  return bLogoffNow;
+}
+
+void TimerSet::LogOff() {
   DestroyAllTimers();
   trace_.Trace(L"Logging off now...");
   notifier_.ReportSessionEvent(kEventTypeInformation, kCategoryWtsEvent, kSessionLoggedOffEvent);
@@ -163,13 +170,13 @@ void TimerSet::OnSessionChange(std::uint32_t code) {
 
 void TimerSet::OnPolicyChange() {
   trace_.Trace(L"Policy change has been detected.");
-  if (running_) {
-    policyChangeDeferred_ = true;  // two while one runs are still one
+  if (depth_ > 0) {
+    policyChangeWaiting_ = true;  // two while one runs are still one
     return;
   }
-  running_ = true;
+  ++depth_;
   ApplyPolicyChange();
-  FinishRunning();
+  Leave();
 }
 
 void TimerSet::ApplyPolicyChange() {

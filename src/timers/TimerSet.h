@@ -32,10 +32,11 @@ class TimerSet : public WarningExpiry {
   // timer is enabled.
   bool InitializeAllTimers();
   void DestroyAllTimers();
-  // A tick or policy change that arrives while another one runs (a message
-  // sent to the window while the running one waits inside a platform call)
-  // is remembered and handled, once, as soon as the running one has
-  // returned: it must not rebuild or destroy the timers under it.
+  // Windows delivers messages sent to the window while the main thread waits
+  // inside a platform call, so these can run inside one another. Only the
+  // outermost may destroy timers: a policy change, or a log-off asked for by
+  // an inner tick, is remembered and carried out once, as soon as the
+  // outermost has returned.
   void OnTick(std::uintptr_t timerIdentifier);
   void OnSessionChange(std::uint32_t code);
   void OnPolicyChange();
@@ -55,11 +56,12 @@ class TimerSet : public WarningExpiry {
   void ResetCount(TimerSlot slot);
   bool TickSlot(TimerSlot slot);
   bool Initialize();
-  void TickAll();
+  bool TickAll();  // returns bLogoffNow
+  void LogOff();
   void ApplyPolicyChange();
-  // Handles what arrived while a tick, policy change or initialisation ran,
-  // one after the other, and ends the running state.
-  void FinishRunning();
+  // Ends a tick, policy change or initialisation; the outermost one then
+  // carries out what had to wait for it.
+  void Leave();
   std::intptr_t OnInput(const wchar_t* traceLine, int code, std::uintptr_t wParam,
                         std::intptr_t lParam);
 
@@ -73,9 +75,9 @@ class TimerSet : public WarningExpiry {
   std::unique_ptr<SessionTimer> disconnectedTimer_;
   bool disconnected_ = false;
   std::uintptr_t tickTimerId_ = 0;
-  bool running_ = false;
-  bool policyChangeDeferred_ = false;
-  std::uint32_t deferredTicks_ = 0;
+  int depth_ = 0;  // ticks, policy changes and initialisations running
+  bool logoffWaiting_ = false;
+  bool policyChangeWaiting_ = false;
   WindowHandle window_{};
 };
 
