@@ -8,6 +8,7 @@
 #include "NullPlatform.h"
 #include "fake/FakePlatform.h"
 #include "notify/Notifier.h"
+#include "platform/SystemValues.h"
 #include "settings/DebugTrace.h"
 #include "settings/PolicyNames.h"
 #include "timers/TimerSet.h"
@@ -19,8 +20,6 @@ inline constexpr std::uint32_t kLongestLimitMs = 0xFFFFFFFF;
 // Steady-state tick loops reset their counts this often, far below the
 // longest limit in ticks (kLongestLimitMs / 30000 = 143,165).
 inline constexpr std::uint32_t kTicksBetweenResets = 100000;
-inline constexpr std::uint32_t kRemoteConnect = 3;
-inline constexpr std::uint32_t kRemoteDisconnect = 4;
 
 inline void SetLongestLimits(testing::FakePlatform& fake, bool traceSwitch) {
   for (const wchar_t* name : {kMaxConnectionTime, kMaxIdleTime, kMaxDisconnectionTime}) {

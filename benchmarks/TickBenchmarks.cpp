@@ -19,7 +19,7 @@ using testing::FakePlatform;
 template <typename PlatformType>
 bool TickSteadily(benchmark::State& state, CoreProcess<PlatformType>& process, bool disconnected) {
   TimerSet& timers = process.timers;
-  const std::uint32_t resetCode = disconnected ? kRemoteDisconnect : kRemoteConnect;
+  const std::uint32_t resetCode = disconnected ? kWtsRemoteDisconnect : kWtsRemoteConnect;
   timers.OnSessionChange(resetCode);
   std::uint32_t sinceReset = 0;
   for (auto _ : state) {

@@ -39,6 +39,7 @@ add_executable(RAVITOR WIN32
   src/platform/win32/Win32Registry.cpp
   src/platform/win32/Win32Process.cpp
   src/platform/win32/Win32Windows.cpp
+  src/platform/win32/Win32Checks.cpp
   res/RAVITOR.rc
   ${generated_resources}/messages.rc)
 set_source_files_properties(${generated_resources}/messages.rc PROPERTIES HEADER_FILE_ONLY ON)

@@ -3,6 +3,8 @@
 
 #include <cwchar>
 
+#include "resource.h"
+
 #include "settings/PolicyNames.h"
 
 namespace ravitor {
@@ -64,7 +66,7 @@ std::intptr_t Application::WindowProcedure(WindowHandle window, std::uint32_t me
       return 0;
     }
     case kWmCommand:
-      if ((wParam & 0xFFFF) != kExitCommand) break;
+      if ((wParam & 0xFFFF) != IDM_EXIT) break;  // File, Exit
       platform_.DestroyApplicationWindow(window);
       return 0;
     case kWmTimer:

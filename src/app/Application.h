@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "notify/Notifier.h"
+#include "platform/SystemValues.h"
 #include "platform/UniquePlatformHandle.h"
 #include "settings/DebugTrace.h"
 #include "timers/TimerSet.h"
@@ -12,12 +13,6 @@
 namespace ravitor {
 
 inline constexpr int kAppStringCapacity = 100;
-inline constexpr std::uint32_t kTitleStringId = 103;
-inline constexpr std::uint32_t kClassNameStringId = 109;
-inline constexpr std::uint32_t kMenuId = 109;
-inline constexpr std::uint32_t kLargeIconId = 107;
-inline constexpr std::uint32_t kSmallIconId = 108;
-inline constexpr std::uint16_t kExitCommand = 105;
 
 // One copy per session: the second finds this mutex held, traces this line
 // and ends before it creates its window or reads any policy.
@@ -25,14 +20,6 @@ inline constexpr const wchar_t* kSessionNamespacePrefix = L"Local\\";
 inline constexpr int kInstanceMutexNameCapacity = kAppStringCapacity + 6;
 inline constexpr const wchar_t* kAnotherInstanceTrace =
     L"Another instance is already running in this session, exiting";
-
-inline constexpr std::uint32_t kWmDestroy = 0x0002;
-inline constexpr std::uint32_t kWmPaint = 0x000F;
-inline constexpr std::uint32_t kWmEndSession = 0x0016;
-inline constexpr std::uint32_t kWmSettingChange = 0x001A;
-inline constexpr std::uint32_t kWmCommand = 0x0111;
-inline constexpr std::uint32_t kWmTimer = 0x0113;
-inline constexpr std::uint32_t kWmWtsSessionChange = 0x02B1;
 
 class Application {
  public:

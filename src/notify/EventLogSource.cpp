@@ -3,6 +3,7 @@
 
 #include <cwchar>
 
+#include "platform/SystemValues.h"
 #include "platform/UniquePlatformHandle.h"
 
 namespace ravitor {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/Platform.h"
+#include "platform/SystemValues.h"
 
 namespace ravitor {
 
@@ -19,13 +20,7 @@ class WarningExpiry {
   ~WarningExpiry() = default;
 };
 
-inline constexpr std::uint32_t kWarningBoxStyle = 0x250010;  // MB_OK | MB_ICONHAND |
-                                                             // MB_SETFOREGROUND | MB_TOPMOST |
-                                                             // MB_SERVICE_NOTIFICATION
-inline constexpr std::uint32_t kWmClose = 0x0010;
-inline constexpr std::uint32_t kSmtoNormal = 0;
 inline constexpr std::uint32_t kSweepTimeoutMs = 100;
-inline constexpr std::uint16_t kEventTypeInformation = 4;
 
 class Notifier {
  public:

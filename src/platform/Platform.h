@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/SystemValues.h"
+
 namespace ravitor {
 
 // Opaque handles; 0 means "none" or "failed" for every kind.
@@ -17,10 +19,6 @@ enum class MutexHandle : std::uintptr_t {};
 
 enum class Hive { LocalMachine, CurrentUser };
 enum class HookKind { Keyboard, Mouse };  // WH_KEYBOARD_LL, WH_MOUSE_LL
-
-inline constexpr std::uint32_t kRegSz = 1;
-inline constexpr std::uint32_t kRegExpandSz = 2;
-inline constexpr std::uint32_t kRegDword = 4;
 
 // Called by the platform for every low-level input event; returns the result
 // the hook must give back to the system.

@@ -3,17 +3,13 @@
 
 #include "notify/CatalogIds.h"
 #include "notify/EventLogSource.h"
+#include "platform/SystemValues.h"
 #include "settings/DebugTrace.h"
 #include "settings/PolicyNames.h"
 #include "settings/PolicyReader.h"
 
 namespace ravitor {
 namespace {
-
-constexpr std::uint32_t kConsoleConnect = 1;
-constexpr std::uint32_t kConsoleDisconnect = 2;
-constexpr std::uint32_t kRemoteConnect = 3;
-constexpr std::uint32_t kRemoteDisconnect = 4;
 
 std::intptr_t KeyboardHookProcedure(void* context, int code, std::uintptr_t wParam,
                                     std::intptr_t lParam) {
@@ -149,15 +145,15 @@ void TimerSet::LogOff() {
 
 void TimerSet::OnSessionChange(std::uint32_t code) {
   switch (code) {
-    case kConsoleConnect:
-    case kRemoteConnect:
+    case kWtsConsoleConnect:
+    case kWtsRemoteConnect:
       trace_.Trace(L"WTS Connect Message detected, resetting Idle and Connection timers");
       disconnected_ = false;
       ResetCount(TimerSlot::ActiveButIdle);
       ResetCount(TimerSlot::Active);
       break;
-    case kConsoleDisconnect:
-    case kRemoteDisconnect:
+    case kWtsConsoleDisconnect:
+    case kWtsRemoteDisconnect:
       trace_.Trace(L"WTS Disconnect message detected, reseting disconnect timer");
       platform_.TrimWorkingSet();
       disconnected_ = true;

@@ -11,8 +11,6 @@ namespace ravitor::testing {
 namespace {
 
 constexpr const wchar_t* kApplicationName = L"Tolvex Pellan Session Timers";
-constexpr std::uint32_t kWmQueryEndSession = 0x0011;
-constexpr std::uintptr_t kRemoteDisconnect = 4;
 constexpr int kIdleRoadTicks = 32;
 constexpr int kRebuildRoadTicks = 35;
 constexpr int kRebuildBeforeTick = 6;
@@ -98,7 +96,7 @@ RoadOutcome PlayRoad(FakePlatform& fake, Road road, const FaultPlan& plan) {
       if (!fake.WindowTimerRunning(kTickTimerId)) continue;  // no WM_TIMER without a timer
       const auto entries = message(kWmTimer, kTickTimerId, 0);
       if (Contains(entries, L"DisconnectSession") && fake.SessionNotificationsRegistered()) {
-        message(kWmWtsSessionChange, kRemoteDisconnect, 0);
+        message(kWmWtsSessionChange, kWtsRemoteDisconnect, 0);
       }
       if (Contains(entries, L"LogoffSession")) {
         // A log-off ends the session whatever the program answers.

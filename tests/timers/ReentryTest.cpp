@@ -19,7 +19,6 @@ namespace {
 using Lines = std::vector<std::wstring>;
 
 const std::wstring kPolicySeen = L"Trace Policy change has been detected.";
-constexpr std::uint32_t kWmEndSessionMessage = 0x0016;
 constexpr int kWarningTick = 2;  // MaxIdleTime 60000
 constexpr int kExpiryTick = 6;
 constexpr int kRoadTicks = 9;
@@ -80,10 +79,10 @@ class Session {
         fake.DeliverInput(HookKind::Keyboard);
         break;
       case Arrival::CancelledEndSession:
-        app.WindowProcedure(window, kWmEndSessionMessage, 0, 0);
+        app.WindowProcedure(window, kWmEndSession, 0, 0);
         break;
       case Arrival::EndSession:
-        app.WindowProcedure(window, kWmEndSessionMessage, 1, 0);
+        app.WindowProcedure(window, kWmEndSession, 1, 0);
         break;
     }
   }

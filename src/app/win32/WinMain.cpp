@@ -5,6 +5,7 @@
 #include "app/Application.h"
 #include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Platform.h"
+#include "resource.h"
 
 namespace {
 
@@ -22,12 +23,12 @@ void RegisterWindowClass(HINSTANCE instance, const wchar_t* className) {
   windowClass.style = CS_HREDRAW | CS_VREDRAW;
   windowClass.lpfnWndProc = &WindowProcedure;
   windowClass.hInstance = instance;
-  windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(ravitor::kLargeIconId));
+  windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_RAVITOR));
   windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
-  windowClass.lpszMenuName = MAKEINTRESOURCEW(ravitor::kMenuId);
+  windowClass.lpszMenuName = MAKEINTRESOURCEW(IDC_RAVITOR);
   windowClass.lpszClassName = className;
-  windowClass.hIconSm = ::LoadIconW(instance, MAKEINTRESOURCEW(ravitor::kSmallIconId));
+  windowClass.hIconSm = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL));
   // A failure shows up as a window that cannot be created.
   ::RegisterClassExW(&windowClass);
 }
@@ -39,9 +40,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   static ravitor::Application app(platform);
   application = &app;
 
-  ::LoadStringW(instance, ravitor::kTitleStringId, app.windowTitle, ravitor::kAppStringCapacity);
-  ::LoadStringW(instance, ravitor::kClassNameStringId, app.windowClassName,
-                ravitor::kAppStringCapacity);
+  ::LoadStringW(instance, IDS_APP_TITLE, app.windowTitle, ravitor::kAppStringCapacity);
+  ::LoadStringW(instance, IDC_RAVITOR, app.windowClassName, ravitor::kAppStringCapacity);
   RegisterWindowClass(instance, app.windowClassName);
   if (!app.RunStartupSequence()) return 0;
 
