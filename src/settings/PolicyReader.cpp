@@ -33,4 +33,9 @@ std::uint32_t ReadPolicyDword(Platform& platform, const wchar_t* keyPath, const 
   return value;
 }
 
+std::uint32_t ReadPolicyDword(Platform& platform, const PolicyValue& policy) {
+  return ReadPolicyDword(platform, policy.key, policy.name, policy.defaultValue, policy.minimum,
+                         policy.maximum);
+}
+
 }  // namespace ravitor

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/Platform.h"
+#include "settings/PolicyNames.h"
 
 namespace ravitor {
 
@@ -18,5 +19,7 @@ bool ReadRegistryDword(Platform& platform, Hive hive, const wchar_t* keyPath,
 std::uint32_t ReadPolicyDword(Platform& platform, const wchar_t* keyPath, const wchar_t* valueName,
                               std::uint32_t defaultValue, std::uint32_t minimum,
                               std::uint32_t maximum);
+// The same for one row of the table of policy values.
+std::uint32_t ReadPolicyDword(Platform& platform, const PolicyValue& policy);
 
 }  // namespace ravitor

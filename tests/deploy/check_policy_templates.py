@@ -124,6 +124,17 @@ class TemplateTest(unittest.TestCase):
             self.assertEqual(policy.get("key"), self.names["kProductPolicyKey"], name)
             self.assertEqual(readme[name]["Key"].lower(), policy.get("key").lower(), name)
 
+    def test_readme_table_is_the_programs_table(self):
+        readme = source_facts.readme_policies(arguments.source)
+        table = source_facts.policy_table(arguments.source)
+        self.assertEqual(list(readme), list(table))
+        for name, row in table.items():
+            self.assertEqual(readme[name]["Key"], row["key"], name)
+            self.assertEqual(readme[name]["Default"], str(row["default"]), name)
+            accepted = ("any" if (row["minimum"], row["maximum"]) == (0, 0xFFFFFFFF)
+                        else f"{row['minimum']}–{row['maximum']}")
+            self.assertEqual(readme[name]["Range"], accepted, name)
+
     def test_written_values_are_within_the_accepted_range(self):
         reads = source_facts.product_policy_reads(arguments.source)
         self.assertTrue(reads)

@@ -52,19 +52,29 @@ def project_version(source):
     return match.group(1)
 
 
+def policy_table(source):
+    """The program's table of policy values in src/settings/PolicyNames.h:
+    {value name: {"key", "default", "minimum", "maximum"}}, keys and names as
+    the program spells them."""
+    names = policy_names(source)
+    pattern = re.compile(r'constexpr\s+PolicyValue\s+\w+\s*=\s*\{\s*(\w+)\s*,\s*(\w+)\s*,'
+                         r'\s*(\w+)\s*,\s*(\w+)\s*,\s*(\w+)\s*\}\s*;')
+    table = {}
+    for key, name, default, minimum, maximum in pattern.findall(
+            read(source, "src/settings/PolicyNames.h")):
+        table[names[name]] = {"key": names[key], "default": int(default, 0),
+                              "minimum": int(minimum, 0), "maximum": int(maximum, 0)}
+    if not table:
+        raise RuntimeError("no policy table in src/settings/PolicyNames.h")
+    return table
+
+
 def product_policy_reads(source):
-    """(value expression, default, minimum, maximum) of every ReadPolicyDword
-    call on the product's policy key in src/."""
-    reads = []
-    pattern = re.compile(r'ReadPolicyDword\(\s*[\w.]+\s*,\s*kProductPolicyKey\s*,\s*([\w.]+)\s*,'
-                         r'\s*(\d+)\s*,\s*(\d+)\s*,\s*(\d+)\s*\)')
-    for directory, _, files in os.walk(os.path.join(source, "src")):
-        for name in files:
-            if name.endswith((".cpp", ".h")):
-                with open(os.path.join(directory, name), encoding="utf-8") as f:
-                    for value, default, minimum, maximum in pattern.findall(f.read()):
-                        reads.append((value, int(default), int(minimum), int(maximum)))
-    return reads
+    """(value name, default, minimum, maximum) of every value the program
+    reads from the product's policy key."""
+    product_key = policy_names(source)["kProductPolicyKey"]
+    return [(name, row["default"], row["minimum"], row["maximum"])
+            for name, row in policy_table(source).items() if row["key"] == product_key]
 
 
 def markdown_table(text, first_header):
