@@ -42,8 +42,7 @@ struct CoreProcess {
   explicit CoreProcess(bool traceSwitch) {
     SetLongestLimits(platform, traceSwitch);
     trace.Configure(Hive::LocalMachine, kTraceSwitchKey);
-    timers.SetWindow(WindowHandle{0x42});
-    started = timers.InitializeAllTimers();
+    started = timers.InitializeAllTimers(WindowHandle{0x42});
   }
 
   PlatformType platform;

@@ -20,10 +20,7 @@ inline constexpr WindowHandle kAppWindow{0x42};
 
 class CoreFixture : public ::testing::Test {
  protected:
-  CoreFixture() {
-    trace.Configure(Hive::LocalMachine, kTraceSwitchKey);
-    timers.SetWindow(kAppWindow);
-  }
+  CoreFixture() { trace.Configure(Hive::LocalMachine, kTraceSwitchKey); }
 
   void TraceOn() { fake.CreateRegistryKey(Hive::LocalMachine, kTraceSwitchKey); }
   void ProductPolicy(const wchar_t* name, std::uint32_t value, Hive hive = Hive::LocalMachine) {

@@ -9,11 +9,24 @@
 
 namespace ravitor {
 
-Application::Application(Platform& platform)
+namespace {
+
+AppString CopyOf(const wchar_t* text) {
+  AppString copy{};
+  if (text != nullptr) std::wcsncpy(copy.data(), text, copy.size() - 1);
+  return copy;
+}
+
+}  // namespace
+
+Application::Application(Platform& platform, const wchar_t* windowTitle,
+                         const wchar_t* windowClassName)
     : platform_(platform),
+      windowTitle_(CopyOf(windowTitle)),
+      windowClassName_(CopyOf(windowClassName)),
       trace_(platform),
-      notifier_(platform, windowClassName),
-      timers_(platform, trace_, notifier_, windowClassName) {}
+      notifier_(platform, windowClassName_.data()),
+      timers_(platform, trace_, notifier_, windowClassName_.data()) {}
 
 bool Application::RunStartupSequence() {
   trace_.Configure(Hive::LocalMachine, kTraceSwitchKey);
@@ -27,16 +40,16 @@ bool Application::RunStartupSequence() {
     // The trace switch key lets an administrator run it there anyway.
     if (!trace_.Enabled()) return false;
   }
-  const WindowHandle window = platform_.CreateApplicationWindow(windowClassName, windowTitle);
+  const WindowHandle window =
+      platform_.CreateApplicationWindow(windowClassName_.data(), windowTitle_.data());
   if (window == WindowHandle{}) return false;
-  timers_.SetWindow(window);
-  return timers_.InitializeAllTimers();
+  return timers_.InitializeAllTimers(window);
 }
 
 bool Application::TakeInstanceMutex() {
   wchar_t name[kInstanceMutexNameCapacity];
   std::swprintf(name, kInstanceMutexNameCapacity, L"%ls%ls", kSessionNamespacePrefix,
-                windowClassName);
+                windowClassName_.data());
   bool alreadyExisted = false;
   instanceMutex_ = UniqueMutex(platform_, platform_.CreateNamedMutex(name, &alreadyExisted));
   // Only a copy known to run ends this one: a mutex that cannot be had at

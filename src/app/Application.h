@@ -2,6 +2,7 @@
 // the start-up sequence and the routing of window messages to the timers.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "notify/Notifier.h"
@@ -21,16 +22,20 @@ inline constexpr int kInstanceMutexNameCapacity = kAppStringCapacity + 6;
 inline constexpr const wchar_t* kAnotherInstanceTrace =
     L"Another instance is already running in this session, exiting";
 
+// The application's name as the string table gives it: a copy of at most
+// kAppStringCapacity - 1 units.
+using AppString = std::array<wchar_t, kAppStringCapacity>;
+
 class Application {
  public:
-  explicit Application(Platform& platform);
+  // `windowTitle` and `windowClassName` come from the string table; the
+  // class name is also the event-log source name.
+  Application(Platform& platform, const wchar_t* windowTitle, const wchar_t* windowClassName);
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
 
-  // Filled by the entry from the string table before the start-up sequence.
-  wchar_t windowTitle[kAppStringCapacity] = {};
-  // Also the event-log source name.
-  wchar_t windowClassName[kAppStringCapacity] = {};
+  const wchar_t* WindowTitle() const { return windowTitle_.data(); }
+  const wchar_t* WindowClassName() const { return windowClassName_.data(); }
 
   // False ends the program at once with exit code 0.
   bool RunStartupSequence();
@@ -44,6 +49,9 @@ class Application {
   bool TakeInstanceMutex();
 
   Platform& platform_;
+  // Before the objects that point into them.
+  const AppString windowTitle_;
+  const AppString windowClassName_;
   DebugTrace trace_;
   Notifier notifier_;
   TimerSet timers_;

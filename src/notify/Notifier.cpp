@@ -32,7 +32,7 @@ std::uint32_t RunWarningBox(void* argument) {
 
 struct Sweep {
   Platform& platform;
-  const WarningExpiry& timers;
+  ExpiredWarnings expired;
 };
 
 void CloseIfCaption(Platform& platform, WindowHandle window, const wchar_t* title,
@@ -51,12 +51,8 @@ bool VisitWindow(WindowHandle window, void* context) {
   if (sweep.platform.GetWindowTitle(window, title, kWindowTitleCapacity) <= 0 || title[0] == 0) {
     return true;
   }
-  if (sweep.timers.ReachedLimit(kIdleCaption)) {
-    CloseIfCaption(sweep.platform, window, title, kIdleCaption);
-  }
-  if (sweep.timers.ReachedLimit(kActiveCaption)) {
-    CloseIfCaption(sweep.platform, window, title, kActiveCaption);
-  }
+  if (sweep.expired.idle) CloseIfCaption(sweep.platform, window, title, kIdleCaption);
+  if (sweep.expired.active) CloseIfCaption(sweep.platform, window, title, kActiveCaption);
   return true;
 }
 
@@ -80,8 +76,8 @@ void Notifier::ShowWarning(std::uint32_t textId, std::uint32_t captionId) {
   platform_.Sleep(1);
 }
 
-bool Notifier::CloseExpiredWarnings(const WarningExpiry& timers) {
-  Sweep sweep{platform_, timers};
+bool Notifier::CloseExpiredWarnings(ExpiredWarnings expired) {
+  Sweep sweep{platform_, expired};
   return platform_.EnumerateWindows(&VisitWindow, &sweep);
 }
 

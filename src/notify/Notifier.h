@@ -9,15 +9,11 @@
 
 namespace ravitor {
 
-// What the sweep needs to know of the timers.
-class WarningExpiry {
- public:
-  // Whether the timer whose warning caption is `captionId` has a count at
-  // least its limit; false when there is no such timer.
-  virtual bool ReachedLimit(std::uint32_t captionId) const = 0;
-
- protected:
-  ~WarningExpiry() = default;
+// Which warnings the sweep closes: those of the timers whose count is at
+// least their limit when the sweep starts.
+struct ExpiredWarnings {
+  bool idle = false;    // caption 114
+  bool active = false;  // caption 111
 };
 
 inline constexpr std::uint32_t kSweepTimeoutMs = 100;
@@ -31,9 +27,9 @@ class Notifier {
 
   // Shows a warning box and returns at once.
   void ShowWarning(std::uint32_t textId, std::uint32_t captionId);
-  // Closes open warning boxes of the timers that have reached their limit.
-  // Returns whether the window enumeration succeeded; callers ignore it.
-  bool CloseExpiredWarnings(const WarningExpiry& timers);
+  // Closes the open warning boxes named by `expired`. Returns whether the
+  // window enumeration succeeded; callers ignore it.
+  bool CloseExpiredWarnings(ExpiredWarnings expired);
   void ReportSessionEvent(std::uint16_t type, std::uint16_t category, std::uint32_t eventId);
 
  private:

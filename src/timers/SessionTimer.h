@@ -1,65 +1,58 @@
 // One Terminal Services time limit of the user's own session, counted in
-// 30-second ticks.
+// 30-second ticks. A timer counts and decides; its set acts on the decision.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
-#include "platform/UniquePlatformHandle.h"
+#include "settings/PolicyNames.h"
 
 namespace ravitor {
 
 class DebugTrace;
-class Notifier;
-class WarningExpiry;
+class Platform;
 
 inline constexpr std::uint32_t kTickPeriodMs = 30000;
 inline constexpr std::uint32_t kWarningLeadTicks = 4;
 
-inline constexpr std::uint32_t kActiveKind = 111;
-inline constexpr std::uint32_t kActiveButIdleKind = 114;
-inline constexpr std::uint32_t kDisconnectedKind = 117;
-
-// The fixed description of one of the three timers.
+// The fixed description of one of the three timers. Its kind is the
+// catalogue identifier of its warning caption.
 struct TimerDefinition {
   std::uint32_t kind;
   std::uint32_t logoffTextId;
   std::uint32_t disconnectTextId;
-  const wchar_t* enableValueName;  // product policy key
-  const wchar_t* limitValueName;   // Terminal Services policy key
+  const PolicyValue* enableValue;  // product policy key
+  const PolicyValue* limitValue;   // Terminal Services policy key
   const wchar_t* creationTrace;
 };
 
-extern const TimerDefinition kActiveTimer;
-extern const TimerDefinition kActiveButIdleTimer;
-extern const TimerDefinition kDisconnectedTimer;
-
-// What a timer works with; owned by its set.
-struct TimerServices {
-  Platform& platform;
-  DebugTrace& trace;
-  Notifier& notifier;
-  const WarningExpiry& expiry;
-  HookProcedure keyboardHook;
-  HookProcedure mouseHook;
-  void* hookContext;
+// What a tick leads to.
+enum class TickOutcome {
+  Nothing,
+  Warn,    // show WarningTextId() under the caption Kind()
+  Expire,  // sweep the expired boxes, then ask Expire() what to do
 };
+
+// What an expired timer asks for.
+enum class ExpiryAction { Disconnect, LogOff };
 
 class SessionTimer {
  public:
   // Builds the timer from policy; null when no memory could be obtained.
-  static std::unique_ptr<SessionTimer> Create(TimerServices& services,
+  static std::unique_ptr<SessionTimer> Create(Platform& platform, DebugTrace& trace,
                                               const TimerDefinition& definition);
-  // Removes the input hooks first if this is the enabled ActiveButIdle timer.
-  ~SessionTimer();
   SessionTimer(const SessionTimer&) = delete;
   SessionTimer& operator=(const SessionTimer&) = delete;
 
-  // Returns bLogoffNow: true when the session must now be logged off.
-  bool Tick();
+  TickOutcome Tick();
+  // Once the expired boxes are swept: log off (fResetBroken, or the
+  // Disconnected timer) or disconnect.
+  ExpiryAction Expire();
   // Whether the limit policy differs from the limit this timer was built with.
-  bool LimitChanged(const wchar_t* limitValueName) const;
+  bool LimitChanged() const;
 
+  // The warning for the action this timer will take.
+  std::uint32_t WarningTextId() const { return resetBroken != 0 ? logoffTextId : disconnectTextId; }
   void ResetCount() { count = 0; }
   std::uint32_t Count() const { return count; }
   std::uint32_t Limit() const { return limit; }
@@ -67,12 +60,9 @@ class SessionTimer {
   std::uint32_t Kind() const { return kind; }
 
  private:
-  SessionTimer(TimerServices& services, const TimerDefinition& definition)
-      : services_(services), definition_(definition) {}
+  SessionTimer(Platform& platform, DebugTrace& trace, const TimerDefinition& definition)
+      : platform_(platform), trace_(trace), definition_(definition) {}
   void ReadPolicy();
-  void InstallInputHooks();
-  bool Expire();
-  void Warn();
 
   std::uint32_t count = 0;
   // Ticks while enabled; the policy's milliseconds as read while disabled.
@@ -83,10 +73,9 @@ class SessionTimer {
   std::uint32_t logoffTextId = 0;
   std::uint32_t disconnectTextId = 0;
 
-  TimerServices& services_;
+  Platform& platform_;
+  DebugTrace& trace_;
   const TimerDefinition& definition_;
-  UniqueHook keyboardHook_;
-  UniqueHook mouseHook_;
 };
 
 }  // namespace ravitor

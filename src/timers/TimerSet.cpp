@@ -5,11 +5,24 @@
 #include "notify/EventLogSource.h"
 #include "platform/SystemValues.h"
 #include "settings/DebugTrace.h"
-#include "settings/PolicyNames.h"
 #include "settings/PolicyReader.h"
 
 namespace ravitor {
+
+const std::array<TimerDefinition, kTimerSlotCount> kTimerDefinitions = {{
+    {kActiveCaption, kActiveLogoffWarning, kActiveDisconnectWarning, &kConnectionTimerEnablePolicy,
+     &kMaxConnectionTimePolicy, L"Active timer Set"},
+    {kIdleCaption, kIdleLogoffWarning, kIdleDisconnectWarning, &kIdleTimerEnablePolicy,
+     &kMaxIdleTimePolicy, L"ActiveButIdle timer set"},
+    // Never warns: its text identifiers are carried, never shown.
+    {kDisconnectedCaption, kSessionLoggedOffEvent, kSessionDisconnectedEvent,
+     &kDisconnectionTimerEnablePolicy, &kMaxDisconnectionTimePolicy, L"Disconnected timer set"},
+}};
+
 namespace {
+
+constexpr TimerSlot kSlots[] = {TimerSlot::Active, TimerSlot::ActiveButIdle,
+                                TimerSlot::Disconnected};
 
 std::intptr_t KeyboardHookProcedure(void* context, int code, std::uintptr_t wParam,
                                     std::intptr_t lParam) {
@@ -25,27 +38,11 @@ std::intptr_t MouseHookProcedure(void* context, int code, std::uintptr_t wParam,
 
 TimerSet::TimerSet(Platform& platform, DebugTrace& trace, Notifier& notifier,
                    const wchar_t* applicationName)
-    : platform_(platform),
-      trace_(trace),
-      notifier_(notifier),
-      applicationName_(applicationName),
-      services_{platform, trace, notifier, *this, &KeyboardHookProcedure, &MouseHookProcedure,
-                this} {}
+    : platform_(platform), trace_(trace), notifier_(notifier), applicationName_(applicationName) {}
 
-std::unique_ptr<SessionTimer>& TimerSet::SlotOf(TimerSlot slot) {
-  switch (slot) {
-    case TimerSlot::Active:
-      return active_;
-    case TimerSlot::ActiveButIdle:
-      return activeButIdle_;
-    case TimerSlot::Disconnected:
-      break;
-  }
-  return disconnectedTimer_;
-}
-
-const std::unique_ptr<SessionTimer>& TimerSet::SlotOf(TimerSlot slot) const {
-  return const_cast<TimerSet*>(this)->SlotOf(slot);
+bool TimerSet::ReachedLimit(TimerSlot slot) const {
+  const auto& timer = SlotOf(slot);
+  return timer && timer->Count() >= timer->Limit();
 }
 
 void TimerSet::ResetCount(TimerSlot slot) {
@@ -53,8 +50,26 @@ void TimerSet::ResetCount(TimerSlot slot) {
 }
 
 bool TimerSet::TickSlot(TimerSlot slot) {
-  auto& timer = SlotOf(slot);
-  return timer && timer->Tick();
+  // The timer outlives what follows: nothing destroys timers while a tick runs.
+  SessionTimer* timer = SlotOf(slot).get();
+  if (timer == nullptr) return false;
+  switch (timer->Tick()) {
+    case TickOutcome::Nothing:
+      return false;
+    case TickOutcome::Warn:
+      notifier_.ShowWarning(timer->WarningTextId(), timer->Kind());
+      return false;
+    case TickOutcome::Expire:
+      break;
+  }
+  notifier_.CloseExpiredWarnings(
+      {ReachedLimit(TimerSlot::ActiveButIdle), ReachedLimit(TimerSlot::Active)});
+  if (timer->Expire() == ExpiryAction::LogOff) return true;
+  notifier_.ReportSessionEvent(kEventTypeInformation, kCategoryWtsEvent, kSessionDisconnectedEvent);
+  // If disconnecting fails the count rises on and the timer does not act
+  // again until it is reset.
+  platform_.DisconnectSession();
+  return false;
 }
 
 void TimerSet::Leave() {
@@ -77,7 +92,8 @@ void TimerSet::Leave() {
   depth_ = 0;
 }
 
-bool TimerSet::InitializeAllTimers() {
+bool TimerSet::InitializeAllTimers(WindowHandle window) {
+  window_ = window;
   // Start-up waits in platform calls too; nothing may rebuild meanwhile.
   ++depth_;
   const bool workToDo = Initialize();
@@ -90,28 +106,47 @@ bool TimerSet::Initialize() {
   platform_.RegisterSessionNotification(window_);
   tickTimerId_ = platform_.StartWindowTimer(window_, kTickTimerId, kTickPeriodMs);
   // Registration and tick timer stay in place even when there is nothing to do.
-  if (ReadPolicyDword(platform_, kProductPolicyKey, kRunRAVITOR, 1, 0, 1) == 0) return false;
+  if (ReadPolicyDword(platform_, kRunRAVITORPolicy) == 0) return false;
 
-  active_ = SessionTimer::Create(services_, kActiveTimer);
-  activeButIdle_ = SessionTimer::Create(services_, kActiveButIdleTimer);
-  disconnectedTimer_ = SessionTimer::Create(services_, kDisconnectedTimer);
+  bool anyEnabled = false;
+  for (const TimerSlot slot : kSlots) {
+    auto& timer = SlotOf(slot);
+    timer =
+        SessionTimer::Create(platform_, trace_, kTimerDefinitions[static_cast<std::size_t>(slot)]);
+    if (!timer || !timer->Enabled()) continue;
+    anyEnabled = true;
+    if (slot == TimerSlot::ActiveButIdle) InstallInputHooks();
+  }
   platform_.TrimWorkingSet();
-
-  const bool anyEnabled = (active_ && active_->Enabled()) ||
-                          (activeButIdle_ && activeButIdle_->Enabled()) ||
-                          (disconnectedTimer_ && disconnectedTimer_->Enabled());
   if (!anyEnabled) return false;
   RegisterEventLogSource(platform_, applicationName_, kEventCategoryCount);
   return true;
+}
+
+void TimerSet::InstallInputHooks() {
+  trace_.Trace(L"Is Active but idle timer, Setting keyboard and mouse hooks...");
+  keyboardHook_ = UniqueHook(
+      platform_, platform_.InstallHook(HookKind::Keyboard, &KeyboardHookProcedure, this));
+  mouseHook_ =
+      UniqueHook(platform_, platform_.InstallHook(HookKind::Mouse, &MouseHookProcedure, this));
+}
+
+void TimerSet::RemoveInputHooks() {
+  // Keyboard hook first, then the mouse hook.
+  keyboardHook_.reset();
+  mouseHook_.reset();
 }
 
 void TimerSet::DestroyAllTimers() {
   trace_.Trace(L"Destroying all timers");
   platform_.StopWindowTimer(window_, tickTimerId_);
   platform_.UnregisterSessionNotification(window_);
-  activeButIdle_.reset();
-  active_.reset();
-  disconnectedTimer_.reset();
+  // The idle timer and its hooks first, so that no input is counted by a set
+  // that is half torn down; then the others in slot order.
+  RemoveInputHooks();
+  SlotOf(TimerSlot::ActiveButIdle).reset();
+  SlotOf(TimerSlot::Active).reset();
+  SlotOf(TimerSlot::Disconnected).reset();
 }
 
 void TimerSet::OnTick(std::uintptr_t timerIdentifier) {
@@ -124,16 +159,11 @@ void TimerSet::OnTick(std::uintptr_t timerIdentifier) {
 }
 
 bool TimerSet::TickAll() {
-  bool bLogoffNow = false;
-  if (disconnected_) {
-    bLogoffNow = TickSlot(TimerSlot::Disconnected);
-  } else {
-    // Both are ticked, even when the first asks for the log-off.
-    const bool activeLogoff = TickSlot(TimerSlot::Active);
-    const bool idleLogoff = TickSlot(TimerSlot::ActiveButIdle);
-    bLogoffNow = activeLogoff || idleLogoff;
-  }
-  return bLogoffNow;
+  if (disconnected_) return TickSlot(TimerSlot::Disconnected);
+  // Both are ticked, even when the first asks for the log-off.
+  const bool activeLogoff = TickSlot(TimerSlot::Active);
+  const bool idleLogoff = TickSlot(TimerSlot::ActiveButIdle);
+  return activeLogoff || idleLogoff;
 }
 
 void TimerSet::LogOff() {
@@ -176,10 +206,14 @@ void TimerSet::OnPolicyChange() {
 }
 
 void TimerSet::ApplyPolicyChange() {
-  const bool changed =
-      (active_ && active_->LimitChanged(kMaxConnectionTime)) ||
-      (activeButIdle_ && activeButIdle_->LimitChanged(kMaxIdleTime)) ||
-      (disconnectedTimer_ && disconnectedTimer_->LimitChanged(kMaxDisconnectionTime));
+  bool changed = false;
+  for (const TimerSlot slot : kSlots) {
+    const auto& timer = SlotOf(slot);
+    if (timer && timer->LimitChanged()) {
+      changed = true;
+      break;  // the first difference is enough
+    }
+  }
   if (!changed) return;
   trace_.Trace(
       L"Session Timer policy change has been detected, stopping timers and re-initializing app");
@@ -202,13 +236,6 @@ std::intptr_t TimerSet::OnKeyboardInput(int code, std::uintptr_t wParam, std::in
 
 std::intptr_t TimerSet::OnMouseInput(int code, std::uintptr_t wParam, std::intptr_t lParam) {
   return OnInput(L"Mouse timer reset", code, wParam, lParam);
-}
-
-bool TimerSet::ReachedLimit(std::uint32_t captionId) const {
-  const SessionTimer* timer = captionId == kIdleCaption     ? activeButIdle_.get()
-                              : captionId == kActiveCaption ? active_.get()
-                                                            : nullptr;
-  return timer != nullptr && timer->Count() >= timer->Limit();
 }
 
 }  // namespace ravitor

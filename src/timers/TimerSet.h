@@ -1,11 +1,14 @@
 // The three session timers of the process: created from policy, driven by
-// ticks, session notifications, input and policy changes.
+// ticks, session notifications, input and policy changes. The timers decide;
+// the set acts on their decisions and owns the input hooks.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
 #include "notify/Notifier.h"
+#include "platform/UniquePlatformHandle.h"
 #include "timers/SessionTimer.h"
 
 namespace ravitor {
@@ -14,23 +17,23 @@ inline constexpr std::uintptr_t kTickTimerId = 151;
 inline constexpr std::uint32_t kEventCategoryCount = 4;
 
 enum class TimerSlot { Active, ActiveButIdle, Disconnected };
+inline constexpr std::size_t kTimerSlotCount = 3;
 
-class TimerSet : public WarningExpiry {
+// The definitions of the three timers, in slot order.
+extern const std::array<TimerDefinition, kTimerSlotCount> kTimerDefinitions;
+
+class TimerSet {
  public:
-  // `applicationName` names the event-log source; it may be filled in after
-  // construction but before InitializeAllTimers.
+  // `applicationName` names the event-log source.
   TimerSet(Platform& platform, DebugTrace& trace, Notifier& notifier,
            const wchar_t* applicationName);
   TimerSet(const TimerSet&) = delete;
   TimerSet& operator=(const TimerSet&) = delete;
 
-  // The application window, to which the tick timer and the session
-  // notifications are bound. Set before InitializeAllTimers.
-  void SetWindow(WindowHandle window) { window_ = window; }
-
-  // True when there is work to do: the master switch is on and at least one
-  // timer is enabled.
-  bool InitializeAllTimers();
+  // Binds the tick timer and the session notifications to `window` and
+  // builds the timers. True when there is work to do: the master switch is
+  // on and at least one timer is enabled.
+  bool InitializeAllTimers(WindowHandle window);
   void DestroyAllTimers();
   // Windows delivers messages sent to the window while the main thread waits
   // inside a platform call, so these can run inside one another. Only the
@@ -45,17 +48,22 @@ class TimerSet : public WarningExpiry {
   std::intptr_t OnKeyboardInput(int code, std::uintptr_t wParam, std::intptr_t lParam);
   std::intptr_t OnMouseInput(int code, std::uintptr_t wParam, std::intptr_t lParam);
 
-  bool ReachedLimit(std::uint32_t captionId) const override;
-
   const SessionTimer* Timer(TimerSlot slot) const { return SlotOf(slot).get(); }
   bool Disconnected() const { return disconnected_; }
 
  private:
-  std::unique_ptr<SessionTimer>& SlotOf(TimerSlot slot);
-  const std::unique_ptr<SessionTimer>& SlotOf(TimerSlot slot) const;
+  std::unique_ptr<SessionTimer>& SlotOf(TimerSlot slot) {
+    return timers_[static_cast<std::size_t>(slot)];
+  }
+  const std::unique_ptr<SessionTimer>& SlotOf(TimerSlot slot) const {
+    return timers_[static_cast<std::size_t>(slot)];
+  }
+  bool ReachedLimit(TimerSlot slot) const;
   void ResetCount(TimerSlot slot);
-  bool TickSlot(TimerSlot slot);
+  bool TickSlot(TimerSlot slot);  // returns bLogoffNow
   bool Initialize();
+  void InstallInputHooks();
+  void RemoveInputHooks();
   bool TickAll();  // returns bLogoffNow
   void LogOff();
   void ApplyPolicyChange();
@@ -69,16 +77,16 @@ class TimerSet : public WarningExpiry {
   DebugTrace& trace_;
   Notifier& notifier_;
   const wchar_t* applicationName_;
-  TimerServices services_;
-  std::unique_ptr<SessionTimer> active_;
-  std::unique_ptr<SessionTimer> activeButIdle_;
-  std::unique_ptr<SessionTimer> disconnectedTimer_;
+  std::array<std::unique_ptr<SessionTimer>, kTimerSlotCount> timers_;
+  // Installed while an enabled ActiveButIdle timer exists.
+  UniqueHook keyboardHook_;
+  UniqueHook mouseHook_;
   bool disconnected_ = false;
   std::uintptr_t tickTimerId_ = 0;
+  WindowHandle window_{};
   int depth_ = 0;  // ticks, policy changes and initialisations running
   bool logoffWaiting_ = false;
   bool policyChangeWaiting_ = false;
-  WindowHandle window_{};
 };
 
 }  // namespace ravitor

@@ -16,14 +16,12 @@ using Lines = std::vector<std::wstring>;
 class ApplicationTest : public ::testing::Test {
  protected:
   ApplicationTest() {
-    std::wcscpy(app.windowTitle, L"Tolvex Pellan Session Timers");
-    std::wcscpy(app.windowClassName, L"Tolvex Pellan Session Timers");
     fake.SetDword(Hive::LocalMachine, kTerminalServicesPolicyKey, kMaxIdleTime, 600000);
   }
   void TraceOn() { fake.CreateRegistryKey(Hive::LocalMachine, kTraceSwitchKey); }
 
   FakePlatform fake;
-  Application app{fake};
+  Application app{fake, L"Tolvex Pellan Session Timers", L"Tolvex Pellan Session Timers"};
 };
 
 TEST_F(ApplicationTest, StartsUpCreatesTheHiddenWindowAndBindsTheTimersToIt) {
@@ -117,11 +115,9 @@ struct Copy {
     fake.sessionId = session;
     fake.CreateRegistryKey(Hive::LocalMachine, kTraceSwitchKey);
     fake.SetDword(Hive::LocalMachine, kTerminalServicesPolicyKey, kMaxIdleTime, 600000);
-    std::wcscpy(app.windowTitle, L"Tolvex Pellan Session Timers");
-    std::wcscpy(app.windowClassName, L"Tolvex Pellan Session Timers");
   }
   FakePlatform fake;
-  Application app{fake};
+  Application app{fake, L"Tolvex Pellan Session Timers", L"Tolvex Pellan Session Timers"};
 };
 
 TEST(OneCopyPerSession, ASecondCopyInTheSameSessionEndsBeforeItDoesAnything) {

@@ -81,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(Scheduling, TwoWarningsTest, ::testing::Values(false, t
 TEST_F(RealThreadWarningTest, SweepClosesBothBoxesOfOneTickWhileTheirThreadsWait) {
   TsPolicy(kMaxConnectionTime, 600000);
   TsPolicy(kMaxIdleTime, 600000);
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
   Ticks(20);
   ASSERT_TRUE(fake.WaitForOpenBoxes(2, kPatience));
   ASSERT_EQ(fake.RunningThreadCount(), 2);
@@ -104,7 +104,7 @@ TEST_F(RealThreadWarningTest, SweepClosesBothBoxesOfOneTickWhileTheirThreadsWait
 
 TEST_F(RealThreadWarningTest, MainThreadTicksOnWhileTheUserReadsTheBox) {
   TsPolicy(kMaxIdleTime, 600000);
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
   Ticks(20);
   ASSERT_TRUE(fake.WaitForOpenBoxes(1, kPatience));
 
@@ -122,7 +122,7 @@ TEST_F(RealThreadWarningTest, MainThreadTicksOnWhileTheUserReadsTheBox) {
 
 TEST_F(RealThreadWarningTest, ManyBoxesComeAndGoWhileInputAndTicksKeepArriving) {
   TsPolicy(kMaxIdleTime, 30000);  // one tick: warn at once, act four ticks later
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
   constexpr int kRounds = 40;
   for (int round = 0; round < kRounds; ++round) {
     Ticks(1);

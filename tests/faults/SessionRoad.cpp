@@ -50,9 +50,7 @@ RoadOutcome PlayRoad(FakePlatform& fake, Road road, const FaultPlan& plan) {
     fake.SetDword(Hive::LocalMachine, kTerminalServicesPolicyKey, kMaxDisconnectionTime, 120000);
   }
 
-  Application app(fake);
-  std::wcscpy(app.windowTitle, kApplicationName);
-  std::wcscpy(app.windowClassName, kApplicationName);
+  Application app(fake, kApplicationName, kApplicationName);
   const WindowHandle window = fake.applicationWindow;
   int tick = 0;
 

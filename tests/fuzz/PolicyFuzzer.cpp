@@ -94,10 +94,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const wchar_t* name = L"Tolvex Pellan Session Timers";
   ravitor::Notifier notifier(fake, name);
   ravitor::TimerSet timers(fake, trace, notifier, name);
-  timers.SetWindow(ravitor::WindowHandle{0x42});
 
   CheckPolicies(fake, WriteRegistry(input, fake));
-  timers.InitializeAllTimers();
+  timers.InitializeAllTimers(ravitor::WindowHandle{0x42});
   while (input.remaining_bytes() > 0) {
     switch (input.ConsumeIntegralInRange<int>(0, 5)) {
       case 0:

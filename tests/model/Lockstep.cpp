@@ -108,9 +108,7 @@ LockstepRun RunLockstep(const McCatalog& catalog, const Scenario& scenario, Mode
   for (const RegistryEdit& edit : scenario.setup) registry.Apply(edit);
   registry.CopyTo(fake);
 
-  Application app(fake);
-  std::wcscpy(app.windowTitle, kApplicationName);
-  std::wcscpy(app.windowClassName, kApplicationName);
+  Application app(fake, kApplicationName, kApplicationName);
   SessionModel model(catalog, scenario.environment, registry, flaw);
 
   const bool started = app.RunStartupSequence();

@@ -16,16 +16,10 @@ const std::wstring kIdleCaptionText = L"RAVITOR: Idle timer expired";
 const std::wstring kActiveCaptionText = L"RAVITOR: Logon timer expired";
 
 // Timers whose limits are reached, as the sweep sees them.
-class ReachedTimers : public WarningExpiry {
- public:
-  explicit ReachedTimers(std::set<std::uint32_t> captions) : captions_(std::move(captions)) {}
-  bool ReachedLimit(std::uint32_t captionId) const override {
-    return captions_.count(captionId) != 0;
-  }
-
- private:
-  std::set<std::uint32_t> captions_;
-};
+// The warnings of these captions' timers are due.
+ExpiredWarnings Due(const std::set<std::uint32_t>& captions) {
+  return ExpiredWarnings{captions.count(kIdleCaption) != 0, captions.count(kActiveCaption) != 0};
+}
 
 struct LocaleCase {
   std::uint32_t threadLocale;
@@ -133,7 +127,7 @@ TEST(CloseExpiredWarnings, ClosesOnlyWindowsWhoseTitleIsExactlyAReachedCaption) 
   fake.AddWindow(kIdleCaptionText);
   Notifier notifier(fake, kSource);
 
-  EXPECT_TRUE(notifier.CloseExpiredWarnings(ReachedTimers({kIdleCaption})));
+  EXPECT_TRUE(notifier.CloseExpiredWarnings(Due({kIdleCaption})));
 
   EXPECT_EQ(
       fake.JournalOf(L"SendMessageTimeout"),
@@ -147,7 +141,7 @@ TEST(CloseExpiredWarnings, ClosesBothCaptionsWhenBothTimersReachedTheirLimit) {
   fake.AddWindow(kIdleCaptionText);
   fake.AddWindow(kIdleCaptionText, /*answersClose=*/false);
   Notifier notifier(fake, kSource);
-  notifier.CloseExpiredWarnings(ReachedTimers({kIdleCaption, kActiveCaption}));
+  notifier.CloseExpiredWarnings(Due({kIdleCaption, kActiveCaption}));
 
   EXPECT_EQ(fake.JournalOf(L"SendMessageTimeout").size(), 3u)
       << "a window that does not answer is asked once";
@@ -158,9 +152,9 @@ TEST(CloseExpiredWarnings, SweepsNothingWhenNoTimerReachedItsLimitOrCaptionsCann
   FakePlatform fake;
   fake.AddWindow(kIdleCaptionText);
   Notifier notifier(fake, kSource);
-  notifier.CloseExpiredWarnings(ReachedTimers({}));
+  notifier.CloseExpiredWarnings(Due({}));
   fake.Fail("FormatCatalogMessage");
-  notifier.CloseExpiredWarnings(ReachedTimers({kIdleCaption}));
+  notifier.CloseExpiredWarnings(Due({kIdleCaption}));
 
   EXPECT_TRUE(fake.JournalOf(L"SendMessageTimeout").empty());
 }
@@ -170,7 +164,7 @@ TEST(CloseExpiredWarnings, FindsTheBoxInTheLanguageItWasShownIn) {
   fake.threadLocale = 0x0C07;
   Notifier notifier(fake, kSource);
   notifier.ShowWarning(kIdleDisconnectWarning, kIdleCaption);
-  notifier.CloseExpiredWarnings(ReachedTimers({kIdleCaption}));
+  notifier.CloseExpiredWarnings(Due({kIdleCaption}));
 
   EXPECT_TRUE(fake.OpenBoxes().empty());
 }

@@ -28,7 +28,6 @@ class SteadyStateAllocationTest : public ::testing::TestWithParam<bool> {
  protected:
   SteadyStateAllocationTest() {
     trace.Configure(Hive::LocalMachine, kTraceSwitchKey);
-    timers.SetWindow(WindowHandle{0x42});
     if (GetParam()) fake.CreateRegistryKey(Hive::LocalMachine, kTraceSwitchKey);
   }
 
@@ -74,7 +73,7 @@ TEST_P(SteadyStateAllocationTest, CounterSeesTheCoreAllocatingAndIgnoresThePlatf
 TEST_P(SteadyStateAllocationTest, InputEventsAllocateNothing) {
   TsPolicy(kMaxIdleTime, 600000);
   TsPolicy(kMaxConnectionTime, 3600000);
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(WindowHandle{0x42}));
   for (int i = 0; i < 3; ++i) timers.OnTick(kTickTimerId);
   ASSERT_EQ(timers.Timer(TimerSlot::ActiveButIdle)->Count(), 3u);
   const int passedOnBefore = fake.CallCount("CallNextHook");
@@ -102,7 +101,7 @@ TEST_P(SteadyStateAllocationTest, TicksAllocateNothingButAWarningBoxsStrings) {
   TsPolicy(kMaxIdleTime, 150000);           // 5 ticks
   TsPolicy(kMaxConnectionTime, 300000);     // 10 ticks
   TsPolicy(kMaxDisconnectionTime, 120000);  // 4 ticks
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(WindowHandle{0x42}));
 
   // Connected: idle warning at 5, disconnect at 9; connection warning at 10,
   // disconnect at 14; then counts past their expiry points.

@@ -32,7 +32,7 @@ TEST_P(PolicyChangeCaseTest, RebuildsOnlyWhenALimitChanges) {
   TsPolicy(kMaxIdleTime, 600000);
   TsPolicy(kMaxDisconnectionTime, 300000);
   fake.SetDword(Hive::LocalMachine, c.key, c.value, c.before);
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
   Ticks(7);
 
   fake.SetDword(Hive::LocalMachine, c.key, c.value, c.after);
@@ -67,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
 // warning; once the administrator removes it, the session is left alone.
 TEST_F(PolicyChangeTest, RemovingALimitBelowOneTickStopsTheDisconnects) {
   TsPolicy(kMaxIdleTime, 20000);
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
   Ticks(4);
   ASSERT_EQ(Actions(), (std::vector<std::wstring>{L"ReportEvent 4 1 119", L"DisconnectSession"}));
 
@@ -85,7 +85,7 @@ TEST_F(PolicyChangeTest, RemovingALimitBelowOneTickStopsTheDisconnects) {
 TEST_F(PolicyChangeTest, RebuildTracesAndReinitializesInOrder) {
   TraceOn();
   TsPolicy(kMaxIdleTime, 600000);
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
   TsPolicy(kMaxIdleTime, 900000);
   fake.ClearJournal();
   timers.OnPolicyChange();
@@ -116,7 +116,7 @@ TEST_F(PolicyChangeTest, DisabledTimerWithUnchangedPolicyDoesNotRebuild) {
   ProductPolicy(kConnectionTimerEnable, 0);
   TsPolicy(kMaxConnectionTime, 3600000);
   TsPolicy(kMaxIdleTime, 600000);
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
   fake.ClearJournal();
 
   for (int refresh = 0; refresh < 30; ++refresh) {
@@ -158,7 +158,7 @@ TEST_F(PolicyChangeTest, DisabledTimerIsPickedUpWhenItWouldNowBeEnabled) {
     local.SetDword(Hive::LocalMachine, kProductPolicyKey, kConnectionTimerEnable, c.enableBefore);
     local.SetDword(Hive::LocalMachine, kTerminalServicesPolicyKey, kMaxConnectionTime,
                    c.limitBefore);
-    ASSERT_TRUE(set.InitializeAllTimers()) << c.name;
+    ASSERT_TRUE(set.InitializeAllTimers(kAppWindow)) << c.name;
 
     local.SetDword(Hive::LocalMachine, kProductPolicyKey, kConnectionTimerEnable, c.enableAfter);
     local.SetDword(Hive::LocalMachine, kTerminalServicesPolicyKey, kMaxConnectionTime,
@@ -175,7 +175,7 @@ TEST_F(PolicyChangeTest, DisabledTimerIsPickedUpWhenItWouldNowBeEnabled) {
 TEST_F(PolicyChangeTest, RebuildWhileDisconnectedTicksOnlyTheNewDisconnectedTimer) {
   TsPolicy(kMaxIdleTime, 600000);
   TsPolicy(kMaxDisconnectionTime, 300000);
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
   timers.OnSessionChange(4);
   Ticks(3);
   TsPolicy(kMaxDisconnectionTime, 150000);
@@ -192,7 +192,7 @@ TEST_F(PolicyChangeTest, RebuildWhileDisconnectedTicksOnlyTheNewDisconnectedTime
 
 TEST_F(PolicyChangeTest, MasterSwitchOffAtARebuildLeavesTheSetEmptyForGood) {
   TsPolicy(kMaxIdleTime, 600000);
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
   ProductPolicy(kRunRAVITOR, 0);
   TsPolicy(kMaxIdleTime, 900000);
   timers.OnPolicyChange();

@@ -57,8 +57,6 @@ class Session {
     fake.CreateRegistryKey(Hive::LocalMachine, kTraceSwitchKey);
     fake.SetDword(Hive::LocalMachine, kTerminalServicesPolicyKey, kMaxIdleTime, 60000);
     fake.SetDword(Hive::LocalMachine, kTerminalServicesPolicyKey, kResetBroken, logsOff ? 1 : 0);
-    std::wcscpy(app.windowTitle, L"Tolvex Pellan Session Timers");
-    std::wcscpy(app.windowClassName, L"Tolvex Pellan Session Timers");
     EXPECT_TRUE(app.RunStartupSequence());
   }
 
@@ -118,7 +116,7 @@ class Session {
   }
 
   FakePlatform fake;
-  Application app{fake};
+  Application app{fake, L"Tolvex Pellan Session Timers", L"Tolvex Pellan Session Timers"};
 };
 
 Lines Flatten(const std::vector<Lines>& periods) {
@@ -272,9 +270,7 @@ TEST(ReentryTest, ALogoffAskedForByATickInsideASweepComesOnceAfterIt) {
   fake.SetDword(Hive::LocalMachine, kTerminalServicesPolicyKey, kMaxConnectionTime, 60000);
   fake.SetDword(Hive::LocalMachine, kTerminalServicesPolicyKey, kMaxIdleTime, 60000);
   fake.SetDword(Hive::LocalMachine, kTerminalServicesPolicyKey, kResetBroken, 1);
-  Application app(fake);
-  std::wcscpy(app.windowTitle, L"Tolvex Pellan Session Timers");
-  std::wcscpy(app.windowClassName, L"Tolvex Pellan Session Timers");
+  Application app(fake, L"Tolvex Pellan Session Timers", L"Tolvex Pellan Session Timers");
   ASSERT_TRUE(app.RunStartupSequence());
   const auto tick = [&] { app.WindowProcedure(fake.applicationWindow, kWmTimer, kTickTimerId, 0); };
   // Both warn at the 2nd tick and expire at the 6th: the Active timer first,

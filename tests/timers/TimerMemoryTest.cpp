@@ -36,7 +36,7 @@ TEST_F(TimerMemoryTest, SlotStaysEmptyAndTheOtherTimersWork) {
   TsPolicy(kMaxIdleTime, 600000);
   nothrowAllocationsToFail = 1;  // the Active timer, created first
 
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
   EXPECT_EQ(timers.Timer(TimerSlot::Active), nullptr);
   Ticks(24);
   timers.OnSessionChange(3);
@@ -51,12 +51,12 @@ TEST_F(TimerMemoryTest, SlotStaysEmptyAndTheOtherTimersWork) {
 TEST_F(TimerMemoryTest, NoTimerAtAllMeansNothingToDo) {
   TsPolicy(kMaxIdleTime, 600000);
   nothrowAllocationsToFail = 3;
-  EXPECT_FALSE(timers.InitializeAllTimers());
+  EXPECT_FALSE(timers.InitializeAllTimers(kAppWindow));
 }
 
 TEST_F(TimerMemoryTest, WarningWithoutMemoryShowsNoBox) {
   TsPolicy(kMaxIdleTime, 600000);
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
   Ticks(19);
   nothrowAllocationsToFail = 1;
   Ticks(1);

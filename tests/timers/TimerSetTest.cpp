@@ -19,7 +19,7 @@ class TimerSetTest : public CoreFixture {};
 TEST_F(TimerSetTest, InitializationBindsTheWindowCreatesTimersAndRegistersTheSource) {
   TraceOn();
   TsPolicy(kMaxIdleTime, 600000);
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
 
   EXPECT_EQ(fake.Journal(),
             (Lines{L"Trace Initializing all timers", L"RegisterSessionNotification 0x42",
@@ -51,7 +51,7 @@ TEST_F(TimerSetTest, NothingToDoWhenTheMasterSwitchIsOffOrNoTimerIsEnabled) {
     local.SetDword(Hive::LocalMachine, kProductPolicyKey, kRunRAVITOR, c.run);
     local.SetDword(Hive::LocalMachine, kTerminalServicesPolicyKey, kMaxIdleTime, c.maxIdleTime);
 
-    EXPECT_FALSE(set.InitializeAllTimers()) << c.name;
+    EXPECT_FALSE(set.InitializeAllTimers(kAppWindow)) << c.name;
     EXPECT_EQ(set.Timer(TimerSlot::ActiveButIdle) != nullptr, c.expectTimers) << c.name;
     EXPECT_EQ(local.JournalOf(L"StartWindowTimer").size(), 1u) << "tick timer stays: " << c.name;
     EXPECT_EQ(local.CallCount("CreateKey"), 0) << "no source registered: " << c.name;
@@ -62,7 +62,7 @@ TEST_F(TimerSetTest, RoadOfOneIdleSession) {
   TraceOn();
   TsPolicy(kMaxIdleTime, 600000);
   TsPolicy(kMaxDisconnectionTime, 120000);
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
   fake.ClearJournal();
 
   Ticks(19);
@@ -100,7 +100,7 @@ TEST_F(TimerSetTest, RoadOfOneIdleSession) {
 TEST_F(TimerSetTest, ConnectionTimeLogoff) {
   TsPolicy(kMaxConnectionTime, 3600000);
   TsPolicy(kResetBroken, 1);
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
   fake.ClearJournal();
 
   Ticks(120);
@@ -118,7 +118,7 @@ TEST_F(TimerSetTest, ConnectionTimeLogoff) {
 TEST_F(TimerSetTest, AfterTheLogoffNothingTouchesTheEmptySet) {
   TsPolicy(kMaxConnectionTime, 60000);
   TsPolicy(kResetBroken, 1);
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
   Ticks(6);
   fake.ClearJournal();
 
@@ -136,7 +136,7 @@ TEST_F(TimerSetTest, AfterTheLogoffNothingTouchesTheEmptySet) {
 TEST_F(TimerSetTest, TwoWarningsAndTwoActionsInOneTick) {
   TsPolicy(kMaxConnectionTime, 600000);
   TsPolicy(kMaxIdleTime, 600000);
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
   fake.ClearJournal();
 
   Ticks(20);
@@ -152,7 +152,7 @@ TEST_F(TimerSetTest, InputResetsOnlyTheIdleCountAndIsPassedOn) {
   TraceOn();
   TsPolicy(kMaxConnectionTime, 3600000);
   TsPolicy(kMaxIdleTime, 600000);
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
   Ticks(15);
   fake.nextHookResult = 1;
   fake.ClearJournal();
@@ -172,7 +172,7 @@ TEST_F(TimerSetTest, InputResetsOnlyTheIdleCountAndIsPassedOn) {
 
 TEST_F(TimerSetTest, InputAfterTheWarningKeepsTheBoxAndRestartsTheCount) {
   TsPolicy(kMaxIdleTime, 600000);
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
   Ticks(21);
   fake.DeliverInput(HookKind::Mouse);
   fake.ClearJournal();
@@ -188,7 +188,7 @@ TEST_F(TimerSetTest, SessionChangesSwitchWhichTimersCount) {
   TsPolicy(kMaxConnectionTime, 3600000);
   TsPolicy(kMaxIdleTime, 3600000);
   TsPolicy(kMaxDisconnectionTime, 3600000);
-  ASSERT_TRUE(timers.InitializeAllTimers());
+  ASSERT_TRUE(timers.InitializeAllTimers(kAppWindow));
   Ticks(5);
 
   for (const std::uint32_t code : {0u, 5u, 6u, 7u, 8u, 9u, 10u}) timers.OnSessionChange(code);

@@ -36,13 +36,16 @@ void RegisterWindowClass(HINSTANCE instance, const wchar_t* className) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  static ravitor::win32::Win32Platform platform(instance);
-  static ravitor::Application app(platform);
-  application = &app;
+  // The names first: the application is built with them.
+  ravitor::AppString title{};
+  ravitor::AppString className{};
+  ::LoadStringW(instance, IDS_APP_TITLE, title.data(), ravitor::kAppStringCapacity);
+  ::LoadStringW(instance, IDC_RAVITOR, className.data(), ravitor::kAppStringCapacity);
 
-  ::LoadStringW(instance, IDS_APP_TITLE, app.windowTitle, ravitor::kAppStringCapacity);
-  ::LoadStringW(instance, IDC_RAVITOR, app.windowClassName, ravitor::kAppStringCapacity);
-  RegisterWindowClass(instance, app.windowClassName);
+  static ravitor::win32::Win32Platform platform(instance);
+  static ravitor::Application app(platform, title.data(), className.data());
+  application = &app;
+  RegisterWindowClass(instance, app.WindowClassName());
   if (!app.RunStartupSequence()) return 0;
 
   MSG message{};
