@@ -95,6 +95,7 @@ endif()
 # The trace viewer shipped next to RAVITOR.exe.
 add_executable(RAVITOR-trace tools/trace/win32/TraceViewer.cpp)
 target_link_libraries(RAVITOR-trace PRIVATE ravitor_trace_format)
+target_include_directories(RAVITOR-trace PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_compile_definitions(RAVITOR-trace PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
 set_target_properties(RAVITOR-trace PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 if(MSVC)

@@ -9,11 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/UniqueWin32Handle.h"
 #include "trace/TraceFormat.h"
 
 namespace {
 
 using ravitor::trace::ViewerOptions;
+using ravitor::win32::unique_handle;
+using ravitor::win32::unique_mapped_view;
 
 constexpr DWORD kBufferSize = 4096;  // a process id, then up to 4092 bytes of text
 constexpr DWORD kPollMs = 200;
@@ -24,27 +27,6 @@ BOOL WINAPI OnConsoleControl(DWORD) {
   stopRequested = true;
   return TRUE;
 }
-
-struct Handle {
-  HANDLE value = nullptr;
-  Handle() = default;
-  explicit Handle(HANDLE handle) : value(handle) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    if (value != nullptr) ::CloseHandle(value);
-  }
-};
-
-struct MappedView {
-  void* address = nullptr;
-  explicit MappedView(void* view) : address(view) {}
-  MappedView(const MappedView&) = delete;
-  MappedView& operator=(const MappedView&) = delete;
-  ~MappedView() {
-    if (address != nullptr) ::UnmapViewOfFile(address);
-  }
-};
 
 void Print(const std::wstring& line) {
   // UTF-8, flushed per line, so that a file or pipe reader sees each line at once.
@@ -66,11 +48,11 @@ std::wstring ImagePathOf(DWORD processId, std::map<DWORD, std::wstring>& cache) 
   const auto known = cache.find(processId);
   if (known != cache.end()) return known->second;
   std::wstring path;
-  const Handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-  if (process.value != nullptr) {
+  const unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  if (process) {
     wchar_t buffer[MAX_PATH] = {};
     DWORD size = MAX_PATH;
-    if (::QueryFullProcessImageNameW(process.value, 0, buffer, &size)) path.assign(buffer, size);
+    if (::QueryFullProcessImageNameW(process.get(), 0, buffer, &size)) path.assign(buffer, size);
   }
   // Process ids are reused; only remember names that could be read.
   if (!path.empty()) cache[processId] = path;
@@ -86,17 +68,17 @@ std::wstring Widen(const char* text, std::size_t length) {
 
 int Run(const ViewerOptions& options) {
   const std::wstring prefix = options.global ? L"Global\\" : L"";
-  const Handle mutex(::CreateMutexW(nullptr, FALSE, (prefix + L"DBWinMutex").c_str()));
-  const Handle bufferReady(
+  const unique_handle mutex(::CreateMutexW(nullptr, FALSE, (prefix + L"DBWinMutex").c_str()));
+  const unique_handle bufferReady(
       ::CreateEventW(nullptr, FALSE, FALSE, (prefix + L"DBWIN_BUFFER_READY").c_str()));
   const DWORD bufferReadyError = ::GetLastError();
-  const Handle dataReady(
+  const unique_handle dataReady(
       ::CreateEventW(nullptr, FALSE, FALSE, (prefix + L"DBWIN_DATA_READY").c_str()));
-  const Handle section(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                            kBufferSize, (prefix + L"DBWIN_BUFFER").c_str()));
+  const unique_handle section(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                   kBufferSize,
+                                                   (prefix + L"DBWIN_BUFFER").c_str()));
   const DWORD sectionError = ::GetLastError();
-  if (mutex.value == nullptr || bufferReady.value == nullptr || dataReady.value == nullptr ||
-      section.value == nullptr) {
+  if (!mutex || !bufferReady || !dataReady || !section) {
     PrintError(options.global
                    ? L"cannot open the global debug-output objects (run as administrator)"
                    : L"cannot open the debug-output objects");
@@ -106,25 +88,25 @@ int Run(const ViewerOptions& options) {
     PrintError(L"another debugger or trace viewer is already receiving debug output");
     return 3;
   }
-  const MappedView view(::MapViewOfFile(section.value, FILE_MAP_READ, 0, 0, kBufferSize));
-  if (view.address == nullptr) {
+  const unique_mapped_view view(::MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, kBufferSize));
+  if (!view) {
     PrintError(L"cannot map the debug-output buffer");
     return 2;
   }
-  const auto* buffer = static_cast<const unsigned char*>(view.address);
+  const auto* buffer = static_cast<const unsigned char*>(view.get());
 
   std::map<DWORD, std::wstring> imagePaths;
-  ::SetEvent(bufferReady.value);
+  ::SetEvent(bufferReady.get());
   std::fwprintf(stderr, L"RAVITOR-trace: receiving debug output; Ctrl+C ends.\n");
   std::fflush(stderr);
   while (!stopRequested) {
-    if (::WaitForSingleObject(dataReady.value, kPollMs) != WAIT_OBJECT_0) continue;
+    if (::WaitForSingleObject(dataReady.get(), kPollMs) != WAIT_OBJECT_0) continue;
     DWORD processId = 0;
     std::memcpy(&processId, buffer, sizeof processId);
     const char* text = reinterpret_cast<const char*>(buffer + sizeof processId);
     const std::size_t length = strnlen(text, kBufferSize - sizeof processId);
     const std::wstring message = Widen(text, length);
-    ::SetEvent(bufferReady.value);  // the writer may go on while we print
+    ::SetEvent(bufferReady.get());  // the writer may go on while we print
 
     if (!ravitor::trace::Accepts(
             options, processId,
