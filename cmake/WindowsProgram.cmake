@@ -59,6 +59,7 @@ endif()
 
 # Drives a running RAVITOR.exe from another process in tests.
 add_executable(SessionDriver tests/driver/SessionDriver.cpp)
+target_include_directories(SessionDriver PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_compile_definitions(SessionDriver PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
 target_link_libraries(SessionDriver PRIVATE user32 psapi)
 set_target_properties(SessionDriver PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

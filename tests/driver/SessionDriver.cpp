@@ -14,7 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/UniqueWin32Handle.h"
+
 namespace {
+
+using ravitor::win32::unique_handle;
+using ravitor::win32::unique_hfile;
+using ravitor::win32::unique_stdio_file;
 
 constexpr const wchar_t* kApplicationName = L"Tolvex Pellan Session Timers";
 constexpr UINT kSendTimeoutMs = 20000;
@@ -172,16 +178,15 @@ int Close(const std::wstring& caption) {
 }
 
 int ThreadCount(DWORD processId) {
-  const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  const unique_hfile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  if (!snapshot) return -1;
   THREADENTRY32 entry{};
   entry.dwSize = sizeof(entry);
   int count = 0;
-  for (BOOL more = ::Thread32First(snapshot, &entry); more;
-       more = ::Thread32Next(snapshot, &entry)) {
+  for (BOOL more = ::Thread32First(snapshot.get(), &entry); more;
+       more = ::Thread32Next(snapshot.get(), &entry)) {
     if (entry.th32OwnerProcessID == processId) ++count;
   }
-  ::CloseHandle(snapshot);
   return count;
 }
 
@@ -195,18 +200,17 @@ int Stats() {
   if (window == nullptr) return 1;
   DWORD processId = 0;
   ::GetWindowThreadProcessId(window, &processId);
-  const HANDLE process =
-      ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
-  if (process == nullptr) return 3;
+  const unique_handle process(
+      ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+  if (!process) return 3;
   DWORD handles = 0;
-  ::GetProcessHandleCount(process, &handles);
+  ::GetProcessHandleCount(process.get(), &handles);
   PROCESS_MEMORY_COUNTERS_EX memory{};
   memory.cb = sizeof(memory);
-  ::GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+  ::GetProcessMemoryInfo(process.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
                          sizeof(memory));
   FILETIME created{}, exited{}, kernel{}, user{};
-  ::GetProcessTimes(process, &created, &exited, &kernel, &user);
-  ::CloseHandle(process);
+  ::GetProcessTimes(process.get(), &created, &exited, &kernel, &user);
   wchar_t line[256];
   std::swprintf(line, 256,
                 L"{\"pid\": %lu, \"handles\": %lu, \"threads\": %d, \"private_bytes\": %llu, "
@@ -396,16 +400,22 @@ int Dispatch(int argc, wchar_t** argv) {
   return 64;
 }
 
+// Closed before the first command runs: a script may run for long (sleeps,
+// decoys), and Windows keeps an open file from being removed meanwhile.
+bool ReadWholeFile(const wchar_t* path, std::string& bytes) {
+  const unique_stdio_file file(::_wfopen(path, L"rb"));
+  if (!file) return false;
+  char chunk[4096];
+  for (std::size_t read; (read = std::fread(chunk, 1, sizeof chunk, file.get())) > 0;)
+    bytes.append(chunk, read);
+  return true;
+}
+
 // Runs one command per line (arguments separated by tabs) in this process,
 // which is far faster than a process per command; stops at the first failure.
 int RunScript(const wchar_t* path) {
-  FILE* file = ::_wfopen(path, L"rb");
-  if (file == nullptr) return 66;
   std::string bytes;
-  char chunk[4096];
-  for (std::size_t read; (read = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
-    bytes.append(chunk, read);
-  std::fclose(file);
+  if (!ReadWholeFile(path, bytes)) return 66;
   std::wstring text(bytes.size(), L'\0');
   text.resize(static_cast<std::size_t>(
       ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(),
