@@ -13,7 +13,12 @@
 #include <cwchar>
 #include <vector>
 
+#include "platform/win32/UniqueWin32Handle.h"
+
 namespace {
+
+using ravitor::win32::unique_handle;
+using ravitor::win32::unique_hkey;
 
 constexpr int kBadUsage = 200;
 constexpr int kNoSuchValue = 201;
@@ -22,6 +27,23 @@ constexpr int kStartFailed = 203;
 constexpr int kStillRunning = 204;
 constexpr DWORD kWaitMilliseconds = 20000;
 
+// The key is closed again before the command line starts.
+bool ReadRunValue(const wchar_t* name, DWORD& type, std::vector<wchar_t>& value) {
+  unique_hkey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
+                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS) {
+    return false;
+  }
+  DWORD size = 0;
+  LSTATUS status = ::RegQueryValueExW(key.get(), name, nullptr, &type, nullptr, &size);
+  value.assign(size / sizeof(wchar_t) + 1, L'\0');
+  if (status == ERROR_SUCCESS) {
+    status = ::RegQueryValueExW(key.get(), name, nullptr, &type,
+                                reinterpret_cast<BYTE*>(value.data()), &size);
+  }
+  return status == ERROR_SUCCESS;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -29,21 +51,9 @@ int wmain(int argc, wchar_t** argv) {
     std::fwprintf(stderr, L"usage: RunKeyStarter VALUE-NAME\n");
     return kBadUsage;
   }
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
-                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
-    return kNoSuchValue;
-  }
   DWORD type = 0;
-  DWORD size = 0;
-  LSTATUS status = ::RegQueryValueExW(key, argv[1], nullptr, &type, nullptr, &size);
-  std::vector<wchar_t> value(size / sizeof(wchar_t) + 1, L'\0');
-  if (status == ERROR_SUCCESS) {
-    status = ::RegQueryValueExW(key, argv[1], nullptr, &type, reinterpret_cast<BYTE*>(value.data()),
-                                &size);
-  }
-  ::RegCloseKey(key);
-  if (status != ERROR_SUCCESS) return kNoSuchValue;
+  std::vector<wchar_t> value;
+  if (!ReadRunValue(argv[1], type, value)) return kNoSuchValue;
   // The shell accepts both string types for a Run value.
   if (type != REG_SZ && type != REG_EXPAND_SZ) return kNotAString;
 
@@ -64,15 +74,13 @@ int wmain(int argc, wchar_t** argv) {
     std::fwprintf(stderr, L"CreateProcess failed: %lu\n", ::GetLastError());
     return kStartFailed;
   }
-  ::CloseHandle(process.hThread);
-  int result = kStillRunning;
-  if (::WaitForSingleObject(process.hProcess, kWaitMilliseconds) == WAIT_OBJECT_0) {
-    DWORD exitCode = 0;
-    ::GetExitCodeProcess(process.hProcess, &exitCode);
-    result = static_cast<int>(exitCode);
-  } else {
-    ::TerminateProcess(process.hProcess, 1);
+  const unique_handle child(process.hProcess);
+  const unique_handle firstThread(process.hThread);
+  if (::WaitForSingleObject(child.get(), kWaitMilliseconds) != WAIT_OBJECT_0) {
+    ::TerminateProcess(child.get(), 1);
+    return kStillRunning;
   }
-  ::CloseHandle(process.hProcess);
-  return result;
+  DWORD exitCode = 0;
+  ::GetExitCodeProcess(child.get(), &exitCode);
+  return static_cast<int>(exitCode);
 }
