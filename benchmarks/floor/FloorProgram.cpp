@@ -12,7 +12,12 @@
 
 #include <cwchar>
 
+#include "platform/win32/UniqueWin32Handle.h"
+
 namespace {
+
+using ravitor::win32::unique_hhook;
+using ravitor::win32::unique_hkey;
 
 constexpr const wchar_t* kApplicationName = L"Tolvex Pellan Session Timers";
 constexpr const wchar_t* kTraceSwitchKey = L"SOFTWARE\\Brevane\\Tolvex Pellan Session Timers\\dbg";
@@ -24,12 +29,12 @@ bool traceChecks = false;
 
 void TraceCheck(const wchar_t* line) {
   if (!traceChecks) return;
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTraceSwitchKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+  unique_hkey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTraceSwitchKey, 0, KEY_READ, key.put()) !=
+      ERROR_SUCCESS) {
     return;
   }
   ::OutputDebugStringW(line);
-  ::RegCloseKey(key);
 }
 
 LRESULT CALLBACK KeyboardPassOn(int code, WPARAM wParam, LPARAM lParam) {
@@ -82,8 +87,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
                         0, CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
   if (window == nullptr) return 1;
   ::SetTimer(window, kTickTimerId, kTickPeriodMs, nullptr);
-  const HHOOK keyboard = ::SetWindowsHookExW(WH_KEYBOARD_LL, &KeyboardPassOn, instance, 0);
-  const HHOOK mouse = ::SetWindowsHookExW(WH_MOUSE_LL, &MousePassOn, instance, 0);
+  const unique_hhook keyboard(::SetWindowsHookExW(WH_KEYBOARD_LL, &KeyboardPassOn, instance, 0));
+  const unique_hhook mouse(::SetWindowsHookExW(WH_MOUSE_LL, &MousePassOn, instance, 0));
 
   MSG message{};
   BOOL result = FALSE;
@@ -91,7 +96,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     ::TranslateMessage(&message);
     ::DispatchMessageW(&message);
   }
-  if (keyboard != nullptr) ::UnhookWindowsHookEx(keyboard);
-  if (mouse != nullptr) ::UnhookWindowsHookEx(mouse);
   return result == 0 ? static_cast<int>(message.wParam) : 0;
 }
