@@ -87,11 +87,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
                         0, CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
   if (window == nullptr) return 1;
   ::SetTimer(window, kTickTimerId, kTickPeriodMs, nullptr);
-  const unique_hhook keyboard(::SetWindowsHookExW(WH_KEYBOARD_LL, &KeyboardPassOn, instance, 0));
-  const unique_hhook mouse(::SetWindowsHookExW(WH_MOUSE_LL, &MousePassOn, instance, 0));
 
   MSG message{};
   BOOL result = FALSE;
+  const unique_hhook keyboard(::SetWindowsHookExW(WH_KEYBOARD_LL, &KeyboardPassOn, instance, 0));
+  const unique_hhook mouse(::SetWindowsHookExW(WH_MOUSE_LL, &MousePassOn, instance, 0));
   while ((result = ::GetMessageW(&message, nullptr, 0, 0)) > 0) {
     ::TranslateMessage(&message);
     ::DispatchMessageW(&message);
