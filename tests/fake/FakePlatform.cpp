@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwctype>
+#include <stdexcept>
 
 namespace ravitor::testing {
 namespace {
@@ -45,6 +46,15 @@ const McCatalog& SharedCatalog() {
 thread_local bool onRealThread = false;
 
 using Lock = std::lock_guard<std::recursive_mutex>;
+
+// A name the fake does not know would switch or count nothing while the test
+// believes it injected a failure: refuse it, naming it.
+void RequireOperation(const std::string& operation) {
+  const auto& names = FakePlatform::OperationNames();
+  if (std::find(names.begin(), names.end(), operation) == names.end()) {
+    throw std::invalid_argument("FakePlatform has no operation named \"" + operation + "\"");
+  }
+}
 
 }  // namespace
 
@@ -123,6 +133,7 @@ const std::vector<std::string>& FakePlatform::WaitingOperationNames() {
 }
 
 bool FakePlatform::ReenterDuring(const std::string& operation, std::function<void()> handler) {
+  RequireOperation(operation);
   const auto& waiting = WaitingOperationNames();
   if (std::find(waiting.begin(), waiting.end(), operation) == waiting.end()) return false;
   const Lock lock(mutex_);
@@ -146,16 +157,19 @@ void FakePlatform::Reenter(const std::string& operation) {
 }
 
 void FakePlatform::Fail(const std::string& operation) {
+  RequireOperation(operation);
   const Lock lock(mutex_);
   failing_.insert(operation);
 }
 
 void FakePlatform::Heal(const std::string& operation) {
+  RequireOperation(operation);
   const Lock lock(mutex_);
   failing_.erase(operation);
 }
 
 int FakePlatform::FailedCallCount(const std::string& operation) const {
+  RequireOperation(operation);
   const Lock lock(mutex_);
   const auto found = failedCallCounts_.find(operation);
   return found == failedCallCounts_.end() ? 0 : found->second;
@@ -239,6 +253,7 @@ std::vector<std::wstring> FakePlatform::TraceLines() const {
 }
 
 int FakePlatform::CallCount(const std::string& operation) const {
+  RequireOperation(operation);
   const Lock lock(mutex_);
   const auto found = callCounts_.find(operation);
   return found == callCounts_.end() ? 0 : found->second;

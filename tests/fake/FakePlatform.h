@@ -68,6 +68,9 @@ class FakePlatform : public Platform {
   // --- Failures: the named operation fails from now on. A failing operation
   // returns its failure value, records nothing and changes nothing: a key,
   // hook, thread handle or event source it should have given back stays open.
+  // Every call here that takes an operation's name (Fail, Heal, ReenterDuring,
+  // FailedCallCount, CallCount) throws std::invalid_argument, naming it, for a
+  // name that is not one of OperationNames().
   void Fail(const std::string& operation);
   void Heal(const std::string& operation);
   // Every operation of the platform seam, by the name Fail takes.

@@ -4,11 +4,13 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <regex>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 
 #include "fake/FakePlatform.h"
 
@@ -264,6 +266,46 @@ INSTANTIATE_TEST_SUITE_P(EveryOperation, FailingOperationTest, ::testing::Values
                          [](const auto& testInfo) {
                            return std::string(testInfo.param.operation);
                          });
+
+// What `call` threw for an operation's name; empty when it threw nothing.
+std::string Refusal(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const std::invalid_argument& refused) {
+    return refused.what();
+  }
+  return {};
+}
+
+TEST(FailingOperations, AMisspeltNameIsRefusedAndNamedInsteadOfSwitchingNothing) {
+  FakePlatform fake;
+  const std::string refusal = "FakePlatform has no operation named \"StartThreads\"";
+  EXPECT_EQ(Refusal([&] { fake.Fail("StartThreads"); }), refusal);
+  EXPECT_EQ(Refusal([&] { fake.Heal("StartThreads"); }), refusal);
+  EXPECT_EQ(Refusal([&] { fake.FailedCallCount("StartThreads"); }), refusal);
+  EXPECT_EQ(Refusal([&] { fake.CallCount("StartThreads"); }), refusal);
+  EXPECT_EQ(Refusal([&] { fake.ReenterDuring("StartThreads", [] {}); }), refusal);
+  // Spelt as the seam spells them, case and all.
+  EXPECT_EQ(Refusal([&] { fake.Fail("startThread"); }),
+            "FakePlatform has no operation named \"startThread\"");
+  EXPECT_EQ(Refusal([&] { fake.Fail(""); }), "FakePlatform has no operation named \"\"");
+
+  EXPECT_EQ(fake.PendingReentryCount(), 0u);
+  bool ran = false;
+  EXPECT_NE(fake.StartThread(&Body, &ran), ThreadHandle{});
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(fake.FailedCallCount(), 0) << "nothing was made to fail";
+}
+
+TEST(FailingOperations, ReentryIsRefusedQuietlyForAKnownOperationThatNeverWaits) {
+  FakePlatform fake;
+  const auto& waiting = FakePlatform::WaitingOperationNames();
+  for (const std::string& operation : FakePlatform::OperationNames()) {
+    const bool waits = std::find(waiting.begin(), waiting.end(), operation) != waiting.end();
+    EXPECT_EQ(fake.ReenterDuring(operation, [] {}), waits) << operation;
+  }
+  EXPECT_EQ(fake.PendingReentryCount(), waiting.size());
+}
 
 // The names come from the seam's own header, so an operation added there
 // cannot be forgotten here.
