@@ -47,6 +47,23 @@ thread_local bool onRealThread = false;
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 
+// One crossing of the seam, told to the observer on the way in and out.
+class Crossing {
+ public:
+  Crossing(SeamObserver* observer, SeamObserver::Side side) : observer_(observer), side_(side) {
+    if (observer_ != nullptr) observer_->Enter(side_);
+  }
+  ~Crossing() {
+    if (observer_ != nullptr) observer_->Leave(side_);
+  }
+  Crossing(const Crossing&) = delete;
+  Crossing& operator=(const Crossing&) = delete;
+
+ private:
+  SeamObserver* const observer_;  // the one entered, even if the test swaps it meanwhile
+  const SeamObserver::Side side_;
+};
+
 // A name the fake does not know would switch or count nothing while the test
 // believes it injected a failure: refuse it, naming it.
 void RequireOperation(const std::string& operation) {
@@ -67,6 +84,16 @@ std::wstring Hex(std::uint64_t value) {
   } while (value != 0);
   return L"0x" + digits;
 }
+
+// The crossing is entered before the lock is taken and left after it is
+// released, so that the observer sees all of the platform's work.
+struct FakePlatform::PlatformCall {
+  explicit PlatformCall(FakePlatform& fake)
+      : crossing(fake.seamObserver, SeamObserver::Side::Platform), lock(fake.mutex_) {}
+
+  const Crossing crossing;
+  std::unique_lock<std::recursive_mutex> lock;
+};
 
 FakePlatform::FakePlatform() : catalog_(SharedCatalog()) {}
 
@@ -267,10 +294,12 @@ int FakePlatform::OpenHandleCount() const {
 
 std::intptr_t FakePlatform::DeliverInput(HookKind kind, int code, std::uintptr_t wParam,
                                          std::intptr_t lParam) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   const auto hooks = hooks_;  // a procedure may change the chain
   for (const auto& [handle, hook] : hooks) {
-    if (hook.kind == kind) return hook.procedure(hook.context, code, wParam, lParam);
+    if (hook.kind != kind) continue;
+    const Crossing program(seamObserver, SeamObserver::Side::Program);
+    return hook.procedure(hook.context, code, wParam, lParam);
   }
   return 0;
 }
@@ -286,7 +315,7 @@ void FakePlatform::RunHeldThreads() {
   while (!heldThreads_.empty()) {
     const HeldThread thread = heldThreads_.front();
     heldThreads_.erase(heldThreads_.begin());
-    thread.entry(thread.argument);
+    RunBody(thread.entry, thread.argument);
   }
 }
 
@@ -377,6 +406,11 @@ void FakePlatform::OpenThreadGate() {
   changed_.notify_all();
 }
 
+void FakePlatform::RunBody(ThreadEntry entry, void* argument) {
+  const Crossing program(seamObserver, SeamObserver::Side::Program);
+  entry(argument);
+}
+
 void FakePlatform::RunThread(ThreadEntry entry, void* argument) {
   onRealThread = true;
   {
@@ -384,7 +418,7 @@ void FakePlatform::RunThread(ThreadEntry entry, void* argument) {
     // At shutdown the body still runs: it owns what it was given.
     changed_.wait(lock, [this] { return !threadGateClosed_ || shuttingDown_; });
   }
-  entry(argument);
+  RunBody(entry, argument);
   const Lock lock(mutex_);
   --runningThreads_;
   changed_.notify_all();
@@ -393,7 +427,7 @@ void FakePlatform::RunThread(ThreadEntry entry, void* argument) {
 // --- Registry ---------------------------------------------------------------
 
 RegistryKey FakePlatform::OpenKeyForRead(Hive hive, const wchar_t* path) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("OpenKeyForRead")) return RegistryKey{};
   const Key* key = FindKey(hive, path);
   if (key == nullptr || key->denyRead) return RegistryKey{};
@@ -404,7 +438,7 @@ RegistryKey FakePlatform::OpenKeyForRead(Hive hive, const wchar_t* path) {
 
 bool FakePlatform::QueryValue(RegistryKey key, const wchar_t* name, void* data,
                               std::uint32_t* size) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("QueryValue")) return false;
   const auto open = openKeys_.find(static_cast<std::uintptr_t>(key));
   if (open == openKeys_.end()) return false;
@@ -421,13 +455,13 @@ bool FakePlatform::QueryValue(RegistryKey key, const wchar_t* name, void* data,
 }
 
 void FakePlatform::CloseKey(RegistryKey key) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("CloseKey")) return;
   openKeys_.erase(static_cast<std::uintptr_t>(key));
 }
 
 RegistryKey FakePlatform::CreateKey(Hive hive, const wchar_t* path) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("CreateKey")) return RegistryKey{};
   Record(L"CreateKey " + std::wstring(HiveName(hive)) + L"\\" + path);
   if (Key* existing = FindKey(hive, path); existing != nullptr && existing->denyRead) {
@@ -441,7 +475,7 @@ RegistryKey FakePlatform::CreateKey(Hive hive, const wchar_t* path) {
 
 void FakePlatform::SetValue(RegistryKey key, const wchar_t* name, std::uint32_t type,
                             const void* data, std::uint32_t size) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("SetValue")) return;
   Record(L"SetValue " + std::wstring(name));
   const auto open = openKeys_.find(static_cast<std::uintptr_t>(key));
@@ -453,14 +487,14 @@ void FakePlatform::SetValue(RegistryKey key, const wchar_t* name, std::uint32_t 
 // --- Everything else ----------------------------------------------------------
 
 void FakePlatform::OutputDebugText(const wchar_t* text) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("OutputDebugText")) return;
   if (journalling) Record(L"Trace " + std::wstring(text));
 }
 
 std::uintptr_t FakePlatform::StartWindowTimer(WindowHandle window, std::uintptr_t id,
                                               std::uint32_t periodMs) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("StartWindowTimer")) return 0;
   Record(L"StartWindowTimer " + Hex(static_cast<std::uintptr_t>(window)) + L" " +
          std::to_wstring(id) + L" " + std::to_wstring(periodMs));
@@ -469,7 +503,7 @@ std::uintptr_t FakePlatform::StartWindowTimer(WindowHandle window, std::uintptr_
 }
 
 void FakePlatform::StopWindowTimer(WindowHandle window, std::uintptr_t id) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("StopWindowTimer")) return;  // the timer keeps ticking
   Record(L"StopWindowTimer " + Hex(static_cast<std::uintptr_t>(window)) + L" " +
          std::to_wstring(id));
@@ -477,35 +511,35 @@ void FakePlatform::StopWindowTimer(WindowHandle window, std::uintptr_t id) {
 }
 
 void FakePlatform::RegisterSessionNotification(WindowHandle window) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("RegisterSessionNotification")) return;
   Record(L"RegisterSessionNotification " + Hex(static_cast<std::uintptr_t>(window)));
   sessionNotifications_ = true;
 }
 
 void FakePlatform::UnregisterSessionNotification(WindowHandle window) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("UnregisterSessionNotification")) return;
   Record(L"UnregisterSessionNotification " + Hex(static_cast<std::uintptr_t>(window)));
   sessionNotifications_ = false;
 }
 
 void FakePlatform::DisconnectSession() {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("DisconnectSession")) return;  // the session stays connected
   Record(L"DisconnectSession");
   Reenter("DisconnectSession");
 }
 
 void FakePlatform::LogoffSession() {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("LogoffSession")) return;  // the session goes on
   Record(L"LogoffSession");
   Reenter("LogoffSession");
 }
 
 HookHandle FakePlatform::InstallHook(HookKind kind, HookProcedure procedure, void* context) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("InstallHook")) return HookHandle{};
   Record(L"InstallHook " + std::wstring(HookName(kind)));
   const auto handle = NextHandle();
@@ -514,7 +548,7 @@ HookHandle FakePlatform::InstallHook(HookKind kind, HookProcedure procedure, voi
 }
 
 void FakePlatform::RemoveHook(HookHandle hook) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("RemoveHook")) return;  // the hook stays in the chain
   const auto found = hooks_.find(static_cast<std::uintptr_t>(hook));
   if (found == hooks_.end()) return;
@@ -523,7 +557,7 @@ void FakePlatform::RemoveHook(HookHandle hook) {
 }
 
 std::intptr_t FakePlatform::CallNextHook(int code, std::uintptr_t wParam, std::intptr_t lParam) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("CallNextHook")) return 0;
   if (journalling) {
     Record(L"CallNextHook " + std::to_wstring(code) + L" " + Hex(wParam) + L" " +
@@ -533,7 +567,7 @@ std::intptr_t FakePlatform::CallNextHook(int code, std::uintptr_t wParam, std::i
 }
 
 ThreadHandle FakePlatform::StartThread(ThreadEntry entry, void* argument) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("StartThread")) return ThreadHandle{};
   Record(L"StartThread");
   Reenter("StartThread");
@@ -541,7 +575,7 @@ ThreadHandle FakePlatform::StartThread(ThreadEntry entry, void* argument) {
   openThreads_.insert(handle);
   switch (threadMode) {
     case ThreadMode::RunAtOnce:
-      entry(argument);
+      RunBody(entry, argument);
       break;
     case ThreadMode::Hold:
       heldThreads_.push_back(HeldThread{entry, argument});
@@ -556,7 +590,7 @@ ThreadHandle FakePlatform::StartThread(ThreadEntry entry, void* argument) {
 
 void FakePlatform::ShowMessageBox(const wchar_t* text, const wchar_t* caption,
                                   std::uint32_t style) {
-  std::unique_lock<std::recursive_mutex> lock(mutex_);
+  PlatformCall call(*this);
   if (Called("ShowMessageBox")) return;  // no box
   Record(L"MessageBox " + std::wstring(caption) + L" | " + Hex(style));
   // The box stays up (as a top-level window) until closed.
@@ -564,33 +598,33 @@ void FakePlatform::ShowMessageBox(const wchar_t* text, const wchar_t* caption,
   windows_.push_back(FakeWindow{box, caption, text, true, {}});
   changed_.notify_all();
   if (!onRealThread) return;
-  changed_.wait(lock, [&] {
+  changed_.wait(call.lock, [&] {
     return shuttingDown_ || std::none_of(windows_.begin(), windows_.end(),
                                          [box](const FakeWindow& w) { return w.handle == box; });
   });
 }
 
 void FakePlatform::Sleep(std::uint32_t milliseconds) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("Sleep")) return;
   Record(L"Sleep " + std::to_wstring(milliseconds));
 }
 
 void FakePlatform::CloseThreadHandle(ThreadHandle thread) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("CloseThreadHandle")) return;  // the handle stays open
   Record(L"CloseThreadHandle");
   openThreads_.erase(static_cast<std::uintptr_t>(thread));
 }
 
 std::uint32_t FakePlatform::GetThreadLocale() {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("GetThreadLocale")) return 0;
   return threadLocale;
 }
 
 void FakePlatform::SetThreadLocale(std::uint32_t locale) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("SetThreadLocale")) return;
   Record(L"SetThreadLocale " + Hex(locale));
   threadLocale = locale;
@@ -613,7 +647,7 @@ const std::wstring* FakePlatform::LookUpText(std::uint32_t messageId) const {
 
 std::uint32_t FakePlatform::FormatCatalogMessage(std::uint32_t messageId, wchar_t* buffer,
                                                  std::uint32_t capacity) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("FormatCatalogMessage")) return 0;
   const std::wstring* text = LookUpText(messageId);
   if (text == nullptr) return 0;
@@ -637,7 +671,7 @@ std::uint32_t FakePlatform::FormatCatalogMessage(std::uint32_t messageId, wchar_
 }
 
 std::uint32_t FakePlatform::GetModulePath(wchar_t* buffer, std::uint32_t capacity) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("GetModulePath") || capacity == 0) return 0;
   // Like the real call, a path that does not fit is cut and fills the buffer.
   const std::size_t length = std::min<std::size_t>(modulePath.size(), capacity - 1);
@@ -647,19 +681,20 @@ std::uint32_t FakePlatform::GetModulePath(wchar_t* buffer, std::uint32_t capacit
 }
 
 bool FakePlatform::EnumerateWindows(WindowVisitor visitor, void* context) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("EnumerateWindows")) return false;
   Reenter("EnumerateWindows");
   std::vector<WindowHandle> handles;
   for (const auto& window : windows_) handles.push_back(window.handle);
   for (const WindowHandle handle : handles) {
+    const Crossing program(seamObserver, SeamObserver::Side::Program);
     if (!visitor(handle, context)) break;
   }
   return true;
 }
 
 int FakePlatform::GetWindowTitle(WindowHandle window, wchar_t* buffer, int capacity) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("GetWindowTitle") || capacity <= 0) return 0;
   Reenter("GetWindowTitle");
   for (const auto& candidate : windows_) {
@@ -676,7 +711,7 @@ int FakePlatform::GetWindowTitle(WindowHandle window, wchar_t* buffer, int capac
 void FakePlatform::SendMessageWithTimeout(WindowHandle window, std::uint32_t message,
                                           std::uintptr_t wParam, std::intptr_t lParam,
                                           std::uint32_t flags, std::uint32_t timeoutMs) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("SendMessageWithTimeout")) return;  // the window never gets the message
   const auto target = std::find_if(windows_.begin(), windows_.end(),
                                    [window](const FakeWindow& w) { return w.handle == window; });
@@ -701,7 +736,7 @@ void FakePlatform::SendMessageWithTimeout(WindowHandle window, std::uint32_t mes
 }
 
 EventSourceHandle FakePlatform::OpenEventSource(const wchar_t* sourceName) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("OpenEventSource")) return EventSourceHandle{};
   Record(L"OpenEventSource " + std::wstring(sourceName));
   const auto handle = NextHandle();
@@ -711,7 +746,7 @@ EventSourceHandle FakePlatform::OpenEventSource(const wchar_t* sourceName) {
 
 void FakePlatform::ReportEvent(EventSourceHandle source, std::uint16_t type, std::uint16_t category,
                                std::uint32_t eventId) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("ReportEvent")) return;
   if (openEventSources_.count(static_cast<std::uintptr_t>(source)) == 0) return;
   Record(L"ReportEvent " + std::to_wstring(type) + L" " + std::to_wstring(category) + L" " +
@@ -719,20 +754,20 @@ void FakePlatform::ReportEvent(EventSourceHandle source, std::uint16_t type, std
 }
 
 void FakePlatform::CloseEventSource(EventSourceHandle source) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("CloseEventSource")) return;  // the source stays open
   Record(L"CloseEventSource");
   openEventSources_.erase(static_cast<std::uintptr_t>(source));
 }
 
 void FakePlatform::TrimWorkingSet() {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("TrimWorkingSet")) return;
   Record(L"TrimWorkingSet");
 }
 
 MutexHandle FakePlatform::CreateNamedMutex(const wchar_t* name, bool* alreadyExisted) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   *alreadyExisted = false;
   if (Called("CreateNamedMutex")) return MutexHandle{};
   Record(L"CreateNamedMutex " + std::wstring(name));
@@ -755,7 +790,7 @@ MutexHandle FakePlatform::CreateNamedMutex(const wchar_t* name, bool* alreadyExi
 }
 
 void FakePlatform::CloseMutex(MutexHandle mutex) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("CloseMutex")) return;  // the handle stays open
   const auto open = openMutexes_.find(static_cast<std::uintptr_t>(mutex));
   if (open == openMutexes_.end()) return;
@@ -772,14 +807,14 @@ std::vector<std::wstring> FakePlatform::OpenMutexNames() const {
 }
 
 std::uint32_t FakePlatform::ActiveConsoleSessionId() {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   // No session attached to the console reads as 0xFFFFFFFF on the real system.
   if (Called("ActiveConsoleSessionId")) return 0xFFFFFFFF;
   return consoleSessionId;
 }
 
 WindowHandle FakePlatform::CreateApplicationWindow(const wchar_t* className, const wchar_t* title) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("CreateApplicationWindow")) return WindowHandle{};
   Record(L"CreateApplicationWindow " + std::wstring(className) + L" | " + title);
   applicationWindowExists_ = true;
@@ -787,28 +822,28 @@ WindowHandle FakePlatform::CreateApplicationWindow(const wchar_t* className, con
 }
 
 void FakePlatform::DestroyApplicationWindow(WindowHandle window) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("DestroyApplicationWindow")) return;  // the window stays
   Record(L"DestroyApplicationWindow " + Hex(static_cast<std::uintptr_t>(window)));
   applicationWindowExists_ = false;
 }
 
 void FakePlatform::PostQuit(int exitCode) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("PostQuit")) return;  // the message loop goes on
   Record(L"PostQuit " + std::to_wstring(exitCode));
   quitCode_ = exitCode;
 }
 
 void FakePlatform::PaintNothing(WindowHandle window) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("PaintNothing")) return;
   Record(L"PaintNothing " + Hex(static_cast<std::uintptr_t>(window)));
 }
 
 std::intptr_t FakePlatform::DefaultWindowProcedure(WindowHandle window, std::uint32_t message,
                                                    std::uintptr_t wParam, std::intptr_t lParam) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("DefaultWindowProcedure")) return 0;
   Record(L"DefaultWindowProcedure " + Hex(static_cast<std::uintptr_t>(window)) + L" " +
          Hex(message) + L" " + std::to_wstring(wParam) + L" " + std::to_wstring(lParam));
@@ -816,7 +851,7 @@ std::intptr_t FakePlatform::DefaultWindowProcedure(WindowHandle window, std::uin
 }
 
 bool FakePlatform::EqualsIgnoringCase(const wchar_t* first, const wchar_t* second) {
-  const Lock lock(mutex_);
+  const PlatformCall call(*this);
   if (Called("EqualsIgnoringCase")) return false;
   return Lower(first) == Lower(second);
 }

@@ -1,6 +1,7 @@
 // Recording platform for tests: an in-memory registry for both hives, a
 // journal of what the program asked the system to do, switchable failures,
-// top-level windows, installed hooks and warning threads under test control.
+// top-level windows, installed hooks and warning threads under test control,
+// and an observer of each crossing between the program and the platform.
 #pragma once
 
 #include <chrono>
@@ -41,6 +42,23 @@ struct FakeWindow {
 // is open.
 struct FakeNamedObjects {
   std::map<std::wstring, int> openHandles;  // by name within its namespace
+};
+
+// Told, on the calling thread, each time control crosses the platform seam,
+// so that a test can tell the program's work from the system's: Platform when
+// the program calls an operation or the system delivers input, Program when
+// the platform calls the program back (a hook procedure, a window visitor, a
+// thread's body), each Enter followed by its Leave when that returns.
+// Crossings nest: a hook procedure calls the platform again. A re-entry
+// handler is the test's own code and runs inside the operation that waits.
+class SeamObserver {
+ public:
+  enum class Side { Platform, Program };
+  virtual void Enter(Side side) = 0;
+  virtual void Leave(Side side) = 0;
+
+ protected:
+  ~SeamObserver() = default;
 };
 
 // RunAtOnce: the thread's body runs inside StartThread and a message box
@@ -105,6 +123,10 @@ class FakePlatform : public Platform {
   int CallCount(const std::string& operation) const;
   // Registry keys, event sources, thread handles and hooks not yet given back.
   int OpenHandleCount() const;
+
+  // --- Crossings of the seam. Unset, each costs one null check; set, the
+  // observer must outlive the fake, whose held threads run as it goes.
+  SeamObserver* seamObserver = nullptr;
 
   // --- Input through the installed hooks, as the system would deliver it.
   std::intptr_t DeliverInput(HookKind kind, int code = 0, std::uintptr_t wParam = 0x100,
@@ -228,12 +250,15 @@ class FakePlatform : public Platform {
     void* argument;
   };
 
+  struct PlatformCall;  // held by each operation for the whole call
+
   bool Called(const std::string& operation);   // counts the call; true when it must fail
   void Reenter(const std::string& operation);  // runs what ReenterDuring armed for it
   void Record(std::wstring entry) {
     if (journalling) journal_.push_back(std::move(entry));
   }
   void RunThread(ThreadEntry entry, void* argument);
+  void RunBody(ThreadEntry entry, void* argument);
   std::uintptr_t NextHandle() { return ++lastHandle_; }
   Key* FindKey(Hive hive, const std::wstring& path);
   const std::wstring* LookUpText(std::uint32_t messageId) const;

@@ -1,6 +1,7 @@
 // Every operation of the platform seam can be made to fail in the recording
 // platform, and a failing operation behaves like the failed system call: it
 // returns its failure value, records nothing and leaves things as they were.
+// Each call is one crossing of the seam for the fake's observer.
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
@@ -11,6 +12,8 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "fake/FakePlatform.h"
 
@@ -28,6 +31,23 @@ std::uint32_t Body(void* ran) {
 bool Visit(WindowHandle, void* visited) {
   ++*static_cast<int*>(visited);
   return true;
+}
+
+// Writes down each crossing of the seam, "+Platform" in and "-Platform" out.
+class CrossingRecorder final : public SeamObserver {
+ public:
+  void Enter(Side side) override { crossings.push_back("+" + Name(side)); }
+  void Leave(Side side) override { crossings.push_back("-" + Name(side)); }
+  std::vector<std::string> crossings;
+
+ private:
+  static std::string Name(Side side) { return side == Side::Platform ? "Platform" : "Program"; }
+};
+
+int AllCalls(const FakePlatform& fake) {
+  int calls = 0;
+  for (const auto& operation : FakePlatform::OperationNames()) calls += fake.CallCount(operation);
+  return calls;
 }
 
 struct FailureCase {
@@ -262,6 +282,26 @@ TEST_P(FailingOperationTest, WorksAgainOnceHealed) {
                        << " looks just like a failing one, so its failure proves nothing";
 }
 
+TEST_P(FailingOperationTest, CrossesIntoThePlatformOnceForEachCall) {
+  const FailureCase& c = GetParam();
+  CrossingRecorder recorder;
+  FakePlatform fake;
+  if (c.arrange) c.arrange(fake);
+  fake.Fail(c.operation);
+  const int callsBefore = AllCalls(fake);
+
+  fake.seamObserver = &recorder;
+  c.failAndCheck(fake);
+  fake.seamObserver = nullptr;
+
+  std::vector<std::string> expected;
+  for (int call = callsBefore; call < AllCalls(fake); ++call) {
+    expected.insert(expected.end(), {"+Platform", "-Platform"});
+  }
+  EXPECT_GE(expected.size(), 2u);
+  EXPECT_EQ(recorder.crossings, expected);
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryOperation, FailingOperationTest, ::testing::ValuesIn(kCases),
                          [](const auto& testInfo) {
                            return std::string(testInfo.param.operation);
@@ -305,6 +345,51 @@ TEST(FailingOperations, ReentryIsRefusedQuietlyForAKnownOperationThatNeverWaits)
     EXPECT_EQ(fake.ReenterDuring(operation, [] {}), waits) << operation;
   }
   EXPECT_EQ(fake.PendingReentryCount(), waiting.size());
+}
+
+// The core's hook procedure, which passes the event on through the chain.
+std::intptr_t PassOnThroughTheChain(void* fake, int code, std::uintptr_t wParam,
+                                    std::intptr_t lParam) {
+  return static_cast<FakePlatform*>(fake)->CallNextHook(code, wParam, lParam);
+}
+
+TEST(SeamCrossings, WhatThePlatformCallsBackIsTheProgramsAndNestsInsideIt) {
+  CrossingRecorder recorder;
+  FakePlatform fake;
+  fake.InstallHook(HookKind::Keyboard, &PassOnThroughTheChain, &fake);
+  fake.AddWindow(L"Untitled - Notepad");
+  fake.AddWindow(L"Calculator");
+  fake.seamObserver = &recorder;
+
+  fake.DeliverInput(HookKind::Keyboard);
+  EXPECT_EQ(recorder.crossings, (std::vector<std::string>{"+Platform", "+Program", "+Platform",
+                                                          "-Platform", "-Program", "-Platform"}))
+      << "the system's delivery, the hook procedure, its CallNextHook";
+
+  recorder.crossings.clear();
+  int visited = 0;
+  fake.EnumerateWindows(&Visit, &visited);
+  EXPECT_EQ(visited, 2);
+  EXPECT_EQ(recorder.crossings, (std::vector<std::string>{"+Platform", "+Program", "-Program",
+                                                          "+Program", "-Program", "-Platform"}));
+
+  recorder.crossings.clear();
+  bool ran = false;
+  fake.StartThread(&Body, &ran);
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(recorder.crossings,
+            (std::vector<std::string>{"+Platform", "+Program", "-Program", "-Platform"}));
+
+  recorder.crossings.clear();
+  fake.threadMode = ThreadMode::Hold;
+  bool heldRan = false;
+  fake.StartThread(&Body, &heldRan);
+  fake.RunHeldThreads();
+  EXPECT_TRUE(heldRan);
+  EXPECT_EQ(recorder.crossings,
+            (std::vector<std::string>{"+Platform", "-Platform", "+Program", "-Program"}))
+      << "a held thread's body runs when the test lets it";
+  fake.seamObserver = nullptr;
 }
 
 // The names come from the seam's own header, so an operation added there
