@@ -1,7 +1,9 @@
 // Counts the global operator new calls made by the core: this test
 // executable replaces operator new, and counting is on only inside a
-// CoreScope that no PlatformScope has interrupted.
+// CoreScope, and there only outside platform calls.
 #pragma once
+
+#include "fake/FakePlatform.h"
 
 namespace ravitor::testing {
 
@@ -20,17 +22,9 @@ class CoreScope {
   bool outer_;
 };
 
-// The platform runs on the core's behalf: what the fake allocates to record
-// the call stands for the operating system's work and does not count.
-class PlatformScope {
- public:
-  PlatformScope();
-  ~PlatformScope();
-  PlatformScope(const PlatformScope&) = delete;
-  PlatformScope& operator=(const PlatformScope&) = delete;
-
- private:
-  bool outer_;
-};
+// The fake's observer for counting: while the platform runs on the core's
+// behalf, what the fake allocates to record the call stands for the operating
+// system's work and does not count; the core's code it calls back counts.
+SeamObserver& PlatformCallsUncounted();
 
 }  // namespace ravitor::testing

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "AllocationCounter.h"
-#include "CountingPlatform.h"
 #include "notify/CatalogIds.h"
 #include "notify/Notifier.h"
 #include "settings/DebugTrace.h"
@@ -27,6 +26,7 @@ constexpr int kEvents = 1000;
 class SteadyStateAllocationTest : public ::testing::TestWithParam<bool> {
  protected:
   SteadyStateAllocationTest() {
+    fake.seamObserver = &PlatformCallsUncounted();
     trace.Configure(Hive::LocalMachine, kTraceSwitchKey);
     if (GetParam()) fake.CreateRegistryKey(Hive::LocalMachine, kTraceSwitchKey);
   }
@@ -49,7 +49,7 @@ class SteadyStateAllocationTest : public ::testing::TestWithParam<bool> {
   }
   int BoxesShown() const { return fake.CallCount("StartThread"); }
 
-  CountingPlatform fake;
+  FakePlatform fake;
   DebugTrace trace{fake};
   Notifier notifier{fake, kApplicationName};
   TimerSet timers{fake, trace, notifier, kApplicationName};
