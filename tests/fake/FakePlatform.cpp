@@ -73,6 +73,12 @@ void RequireOperation(const std::string& operation) {
   }
 }
 
+int CountOf(const std::map<std::string, int>& counts, const std::string& operation) {
+  RequireOperation(operation);
+  const auto found = counts.find(operation);
+  return found == counts.end() ? 0 : found->second;
+}
+
 }  // namespace
 
 std::wstring Hex(std::uint64_t value) {
@@ -196,10 +202,8 @@ void FakePlatform::Heal(const std::string& operation) {
 }
 
 int FakePlatform::FailedCallCount(const std::string& operation) const {
-  RequireOperation(operation);
   const Lock lock(mutex_);
-  const auto found = failedCallCounts_.find(operation);
-  return found == failedCallCounts_.end() ? 0 : found->second;
+  return CountOf(failedCallCounts_, operation);
 }
 
 int FakePlatform::FailedCallCount() const {
@@ -280,10 +284,8 @@ std::vector<std::wstring> FakePlatform::TraceLines() const {
 }
 
 int FakePlatform::CallCount(const std::string& operation) const {
-  RequireOperation(operation);
   const Lock lock(mutex_);
-  const auto found = callCounts_.find(operation);
-  return found == callCounts_.end() ? 0 : found->second;
+  return CountOf(callCounts_, operation);
 }
 
 int FakePlatform::OpenHandleCount() const {
