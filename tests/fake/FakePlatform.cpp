@@ -9,8 +9,6 @@
 namespace ravitor::testing {
 namespace {
 
-constexpr std::uint32_t kWmClose = 0x0010;
-
 std::wstring Lower(std::wstring text) {
   for (auto& c : text) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
   return text;
