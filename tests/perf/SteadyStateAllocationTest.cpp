@@ -19,7 +19,6 @@ namespace ravitor::testing {
 namespace {
 
 constexpr const wchar_t* kApplicationName = L"Tolvex Pellan Session Timers";
-constexpr std::uint32_t kRemoteDisconnect = 4;
 constexpr int kEvents = 1000;
 
 // Parameter: whether the trace switch key exists.
@@ -122,7 +121,7 @@ TEST_P(SteadyStateAllocationTest, TicksAllocateNothingButAWarningBoxsStrings) {
 
   // Disconnected: the Disconnected timer logs the session off at its 4th tick
   // and the set is gone after that.
-  timers.OnSessionChange(kRemoteDisconnect);
+  timers.OnSessionChange(kWtsRemoteDisconnect);
   for (int tick = 1; tick <= 6; ++tick) {
     EXPECT_EQ(AllocationsOfTick(), 0) << "disconnected tick " << tick;
   }
