@@ -66,11 +66,7 @@ if(CMAKE_HOST_UNIX)
   enable_testing()
 
   # Starts the Run value's command line the way the shell does (test only).
-  add_executable(RunKeyStarter tests/deploy/RunKeyStarter.cpp)
-  target_include_directories(RunKeyStarter PRIVATE ${PROJECT_SOURCE_DIR}/src)
-  target_compile_definitions(RunKeyStarter PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
-  target_link_options(RunKeyStarter PRIVATE -municode -static -s)
-  set_target_properties(RunKeyStarter PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  ravitor_add_windows_program(NAME RunKeyStarter CONSOLE SOURCES tests/deploy/RunKeyStarter.cpp)
 
   set(deploy_tests ${PROJECT_SOURCE_DIR}/tests/deploy)
   add_test(NAME DeployPackageTables

@@ -1,6 +1,7 @@
 # RAVITOR.exe: the Win32 platform, the entry and the resources, including the
-# message table compiled from res/messages.mc (UTF-8 with CRLF line endings).
-enable_language(RC)
+# message table compiled from res/messages.mc (UTF-8 with CRLF line endings),
+# and the other Windows programs built with it.
+include(${PROJECT_SOURCE_DIR}/cmake/AddWindowsProgram.cmake)
 
 set(generated_resources ${CMAKE_CURRENT_BINARY_DIR}/generated)
 set(catalog_source ${PROJECT_SOURCE_DIR}/res/messages.mc)
@@ -34,38 +35,32 @@ else()
     VERBATIM)
 endif()
 
-add_executable(RAVITOR WIN32
+set(ravitor_sources
   src/app/win32/WinMain.cpp
   src/platform/win32/Win32Registry.cpp
   src/platform/win32/Win32Process.cpp
   src/platform/win32/Win32Windows.cpp
   src/platform/win32/Win32Checks.cpp
-  res/RAVITOR.rc
-  ${generated_resources}/messages.rc)
+)
+ravitor_add_windows_program(NAME RAVITOR
+  SOURCES ${ravitor_sources}
+  RESOURCES res/RAVITOR.rc ${generated_resources}/messages.rc
+  LIBRARIES ravitor_core wtsapi32 advapi32 user32)
+# messages.rc is included by RAVITOR.rc; listing it only makes it generated first.
 set_source_files_properties(${generated_resources}/messages.rc PROPERTIES HEADER_FILE_ONLY ON)
 set_source_files_properties(res/RAVITOR.rc PROPERTIES
   OBJECT_DEPENDS "${generated_resources}/messages.rc;${PROJECT_SOURCE_DIR}/res/ravitor.ico")
 target_include_directories(RAVITOR PRIVATE ${generated_resources} ${PROJECT_SOURCE_DIR}/res)
-target_compile_definitions(RAVITOR PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
-target_link_libraries(RAVITOR PRIVATE ravitor_core wtsapi32 advapi32 user32)
-set_target_properties(RAVITOR PROPERTIES OUTPUT_NAME RAVITOR RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
-if(MSVC)
-  set_property(TARGET RAVITOR ravitor_core PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
-else()
-  # Wide-character GUI entry, and no runtime DLL beyond those Windows ships.
-  target_link_options(RAVITOR PRIVATE -municode -static -s)
-endif()
+# The trace viewer shipped next to RAVITOR.exe.
+ravitor_add_windows_program(NAME RAVITOR-trace CONSOLE
+  SOURCES tools/trace/win32/TraceViewer.cpp
+  LIBRARIES ravitor_trace_format)
 
 # Drives a running RAVITOR.exe from another process in tests.
-add_executable(SessionDriver tests/driver/SessionDriver.cpp)
-target_include_directories(SessionDriver PRIVATE ${PROJECT_SOURCE_DIR}/src)
-target_compile_definitions(SessionDriver PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
-target_link_libraries(SessionDriver PRIVATE user32 psapi)
-set_target_properties(SessionDriver PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-if(NOT MSVC)
-  target_link_options(SessionDriver PRIVATE -municode -static -s)
-endif()
+ravitor_add_windows_program(NAME SessionDriver CONSOLE
+  SOURCES tests/driver/SessionDriver.cpp
+  LIBRARIES user32 psapi)
 
 # The bare program the resident figures are measured against.
 include(${PROJECT_SOURCE_DIR}/cmake/Benchmarks.cmake)
@@ -91,16 +86,4 @@ if(CMAKE_HOST_UNIX)
     COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/e2e/test_soak.py)
   set_tests_properties(SoakUnderWine PROPERTIES TIMEOUT 1500
     ENVIRONMENT "RAVITOR_BUILD=${CMAKE_BINARY_DIR}")
-endif()
-
-# The trace viewer shipped next to RAVITOR.exe.
-add_executable(RAVITOR-trace tools/trace/win32/TraceViewer.cpp)
-target_link_libraries(RAVITOR-trace PRIVATE ravitor_trace_format)
-target_include_directories(RAVITOR-trace PRIVATE ${PROJECT_SOURCE_DIR}/src)
-target_compile_definitions(RAVITOR-trace PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
-set_target_properties(RAVITOR-trace PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-if(MSVC)
-  set_property(TARGET RAVITOR-trace PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
-else()
-  target_link_options(RAVITOR-trace PRIVATE -municode -static -s)
 endif()
