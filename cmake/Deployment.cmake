@@ -3,7 +3,7 @@
 #       msibuild and msiinfo (Debian packages wixl and msitools) by
 #       deploy/BuildMsi.cmake from deploy/TolvexPellanSessionTimers.wxs;
 #   PolicyDefinitions/  target policy-templates, the ADMX and ADML files.
-# On a Linux host also the tests of both, under tests/deploy/.
+# On a Linux host also the tests of both (tests/deploy/Tests.cmake).
 
 set(RAVITOR_MSI_NAME "TolvexPellanSessionTimers-${PROJECT_VERSION}-x64.msi")
 set(RAVITOR_MSI "${CMAKE_BINARY_DIR}/${RAVITOR_MSI_NAME}")
@@ -63,40 +63,5 @@ endforeach()
 add_custom_target(policy-templates ALL DEPENDS ${copied_policy_templates})
 
 if(CMAKE_HOST_UNIX)
-  enable_testing()
-
-  # Starts the Run value's command line the way the shell does (test only).
-  ravitor_add_windows_program(NAME RunKeyStarter CONSOLE SOURCES tests/deploy/RunKeyStarter.cpp)
-
-  set(deploy_tests ${PROJECT_SOURCE_DIR}/tests/deploy)
-  add_test(NAME DeployPackageTables
-    COMMAND /usr/bin/python3 ${deploy_tests}/check_msi.py
-            --msi ${RAVITOR_MSI}
-            --ravitor $<TARGET_FILE:RAVITOR>
-            --trace $<TARGET_FILE:RAVITOR-trace>
-            --version ${PROJECT_VERSION})
-  add_test(NAME DeployPolicyTemplates
-    COMMAND /usr/bin/python3 ${deploy_tests}/check_policy_templates.py
-            --source ${PROJECT_SOURCE_DIR})
-  add_test(NAME DeployAdminGuide
-    COMMAND /usr/bin/python3 ${deploy_tests}/check_admin_guide.py
-            --source ${PROJECT_SOURCE_DIR})
-  # Installs, runs and uninstalls the package in a throw-away Wine prefix, and
-  # upgrades it with a second package that BuildMsi.cmake builds with a later
-  # fourth version field.
-  add_test(NAME DeployInstallUnderWine
-    COMMAND /usr/bin/python3 ${deploy_tests}/install_test.py
-            --msi ${RAVITOR_MSI}
-            --ravitor $<TARGET_FILE:RAVITOR>
-            --trace $<TARGET_FILE:RAVITOR-trace>
-            --starter $<TARGET_FILE:RunKeyStarter>
-            --version ${PROJECT_VERSION}
-            --cmake ${CMAKE_COMMAND}
-            --build-script ${deploy_source}/BuildMsi.cmake
-            --wxs ${deploy_source}/TolvexPellanSessionTimers.wxs
-            --icon ${PROJECT_SOURCE_DIR}/res/ravitor.ico
-            --wixl ${RAVITOR_WIXL}
-            --msibuild ${RAVITOR_MSIBUILD}
-            --msiinfo ${RAVITOR_MSIINFO})
-  set_tests_properties(DeployInstallUnderWine PROPERTIES TIMEOUT 300)
+  include(${PROJECT_SOURCE_DIR}/tests/deploy/Tests.cmake)
 endif()

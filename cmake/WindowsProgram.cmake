@@ -65,25 +65,20 @@ ravitor_add_windows_program(NAME SessionDriver CONSOLE
 # The bare program the resident figures are measured against.
 include(${PROJECT_SOURCE_DIR}/cmake/Benchmarks.cmake)
 
+# On a Linux host the programs are checked from outside and run under Wine.
+# Each test is registered beside its script; the package's tests come with
+# the package (Deployment.cmake).
+if(CMAKE_HOST_UNIX)
+  enable_testing()
+  # Debian's python3-* packages (pefile) are installed for this interpreter.
+  set(RAVITOR_TEST_PYTHON /usr/bin/python3)
+endif()
+
 # Packaging for administrators, when present.
 include(${PROJECT_SOURCE_DIR}/cmake/Deployment.cmake OPTIONAL)
 
-# On a Linux host the executable is checked from outside and run under Wine.
 if(CMAKE_HOST_UNIX)
-  enable_testing()
-  add_test(NAME ResourcesOfTheExecutable
-    COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/resources/check_resources.py
-            $<TARGET_FILE:RAVITOR>)
-  add_test(NAME SmokeUnderWine
-    COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/wine/smoke_test.py
-            $<TARGET_FILE:RAVITOR> $<TARGET_FILE:SessionDriver>)
-  set_tests_properties(SmokeUnderWine PROPERTIES TIMEOUT 600)
-  add_test(NAME EndToEndUnderWine
-    COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/e2e/test_scenarios.py)
-  set_tests_properties(EndToEndUnderWine PROPERTIES TIMEOUT 900
-    ENVIRONMENT "RAVITOR_BUILD=${CMAKE_BINARY_DIR}")
-  add_test(NAME SoakUnderWine
-    COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/e2e/test_soak.py)
-  set_tests_properties(SoakUnderWine PROPERTIES TIMEOUT 1500
-    ENVIRONMENT "RAVITOR_BUILD=${CMAKE_BINARY_DIR}")
+  include(${PROJECT_SOURCE_DIR}/tests/resources/Tests.cmake)
+  include(${PROJECT_SOURCE_DIR}/tests/wine/Tests.cmake)
+  include(${PROJECT_SOURCE_DIR}/tests/e2e/Tests.cmake)
 endif()

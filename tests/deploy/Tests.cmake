@@ -1,0 +1,38 @@
+# The installer package and the Group Policy templates checked, and the
+# package installed, started and removed under Wine; cmake/Deployment.cmake
+# includes this with the variables it names the package and its tools by.
+
+# Starts the Run value's command line the way the shell does (test only).
+ravitor_add_windows_program(NAME RunKeyStarter CONSOLE
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/RunKeyStarter.cpp)
+
+add_test(NAME DeployPackageTables
+  COMMAND ${RAVITOR_TEST_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_msi.py
+          --msi ${RAVITOR_MSI}
+          --ravitor $<TARGET_FILE:RAVITOR>
+          --trace $<TARGET_FILE:RAVITOR-trace>
+          --version ${PROJECT_VERSION})
+add_test(NAME DeployPolicyTemplates
+  COMMAND ${RAVITOR_TEST_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_policy_templates.py
+          --source ${PROJECT_SOURCE_DIR})
+add_test(NAME DeployAdminGuide
+  COMMAND ${RAVITOR_TEST_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_admin_guide.py
+          --source ${PROJECT_SOURCE_DIR})
+# Installs, runs and uninstalls the package in a throw-away Wine prefix, and
+# upgrades it with a second package that BuildMsi.cmake builds with a later
+# fourth version field.
+add_test(NAME DeployInstallUnderWine
+  COMMAND ${RAVITOR_TEST_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/install_test.py
+          --msi ${RAVITOR_MSI}
+          --ravitor $<TARGET_FILE:RAVITOR>
+          --trace $<TARGET_FILE:RAVITOR-trace>
+          --starter $<TARGET_FILE:RunKeyStarter>
+          --version ${PROJECT_VERSION}
+          --cmake ${CMAKE_COMMAND}
+          --build-script ${deploy_source}/BuildMsi.cmake
+          --wxs ${deploy_source}/TolvexPellanSessionTimers.wxs
+          --icon ${PROJECT_SOURCE_DIR}/res/ravitor.ico
+          --wixl ${RAVITOR_WIXL}
+          --msibuild ${RAVITOR_MSIBUILD}
+          --msiinfo ${RAVITOR_MSIINFO})
+set_tests_properties(DeployInstallUnderWine PROPERTIES TIMEOUT 300)
