@@ -13,7 +13,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "wine"))
 from catalog import formatted, parse_mc  # noqa: E402
 from winesession import (HKCU, HKLM, PRODUCT_KEY, TRACE_KEY, TS_KEY, WAIT_SECONDS,  # noqa: E402
-                         PrefixTemplate, WineSession, poll, wait_until)
+                         PrefixTemplate, WineSession, wait_until)
 
 BUILD = os.environ.get("RAVITOR_BUILD", "build/windows")
 RAVITOR = os.path.abspath(os.path.join(BUILD, "RAVITOR.exe"))
@@ -111,8 +111,8 @@ class Scenario(unittest.TestCase):
             self.assertEqual(self.wait_for_boxes(len(boxes)), list(boxes))
 
     def wait_for_boxes(self, count):
-        return poll(lambda: self.session.boxes(DRIVER), lambda boxes: len(boxes) == count,
-                    timeout=10)
+        return wait_until(lambda: self.session.boxes(DRIVER), lambda boxes: len(boxes) == count,
+                          timeout=10)
 
     def screenshot(self, name):
         self.session.screenshot(os.path.join(ARTIFACTS, f"{self.id().split('.')[-1]}-{name}.png"))

@@ -21,18 +21,9 @@ TRACE_KEY = r"SOFTWARE\Brevane\Tolvex Pellan Session Timers\dbg"
 BASE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
 
 
-def wait_until(predicate, timeout=WAIT_SECONDS, interval=0.05):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value or time.monotonic() >= deadline:
-            return value
-        time.sleep(interval)
-
-
-def poll(fetch, accept, timeout=WAIT_SECONDS, interval=0.05):
-    """Fetches until `accept` holds for the value or time runs out; returns
-    the last value fetched."""
+def wait_until(fetch, accept=bool, timeout=WAIT_SECONDS, interval=0.05):
+    """Fetches until `accept` holds for the value (by default: until it is
+    true) or time runs out; returns the last value fetched."""
     deadline = time.monotonic() + timeout
     while True:
         value = fetch()
