@@ -33,8 +33,8 @@ from datetime import datetime
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
-from winesession import (HKLM, TRACE_KEY, TS_KEY, PrefixTemplate, WineSession,  # noqa: E402
-                         wait_until)
+from winesession import (HKLM, TRACE_KEY, TS_KEY, DriverFailed, PrefixTemplate,  # noqa: E402
+                         WineSession, wait_until)
 
 DOCS = os.path.join(ROOT, "docs", "PERFORMANCE.md")
 BEGIN_MARK = "<!-- bench:begin -->"
@@ -147,10 +147,10 @@ class Resident:
         self.session.close()
 
     def drive(self, *arguments):
-        code, out = self.session.driver(self.driver_exe, *[str(a) for a in arguments])
-        if code != 0:
-            raise RuntimeError(f"{self.name}: driver {arguments} failed with {code}: {out}")
-        return out
+        try:
+            return self.session.drive(self.driver_exe, *arguments)
+        except DriverFailed as failure:
+            raise DriverFailed(f"{self.name}: {failure}") from failure
 
     def prepare(self):
         self.session.write_registry({(HKLM, TS_KEY): POLICIES}, delete_keys=[(HKLM, TRACE_KEY)])
@@ -166,13 +166,14 @@ class Resident:
         if os.path.exists(self.answer_file):
             os.unlink(self.answer_file)
         waiter = self.session.start(self.driver_exe, "answer", "30000", stdout=self.answer_file)
-        if not wait_until(lambda: "waiting" in read(self.answer_file)):
+        if not wait_until(lambda: "waiting" in self.session.read(self.answer_file)):
             raise RuntimeError(f"{self.name}: the waiting driver did not start")
         started = time.time()
         self.process = self.session.start(self.exe, *self.arguments)
         if waiter.wait(timeout=60) != 0:
             raise RuntimeError(f"{self.name}: the window never answered")
-        answered = json.loads(read(self.answer_file).splitlines()[-1])["answered_unix_ms"] / 1000
+        answered = json.loads(self.session.read(self.answer_file).splitlines()[-1])[
+            "answered_unix_ms"] / 1000
         self.linux = LinuxProcess(self.process.pid)
         if not read(f"/proc/{self.process.pid}/cmdline").split("\0")[0].endswith(
                 os.path.basename(self.exe)):

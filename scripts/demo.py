@@ -28,13 +28,10 @@ class Demo:
         self.shown_events = 0
 
     def drive(self, *arguments):
-        code, out = self.session.driver(self.driver, *arguments)
-        if code != 0:
-            raise RuntimeError(f"driver {arguments} failed with {code}: {out}")
-        return out
+        return self.session.drive(self.driver, *arguments)
 
     def show_news(self):
-        lines = self.session._read(self.session.trace_file).splitlines()
+        lines = self.session.read(self.session.trace_file).splitlines()
         for line in lines[self.shown_trace:]:
             print("   trace  " + line, flush=True)
         self.shown_trace = len(lines)

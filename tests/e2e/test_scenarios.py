@@ -87,21 +87,13 @@ class Scenario(unittest.TestCase):
 
     # --- Playing the session -------------------------------------------------------
     def drive(self, *arguments):
-        code, out = self.session.driver(DRIVER, *arguments)
-        self.assertEqual(code, 0, f"driver {arguments}: {out}\nWine's errors: "
-                         f"{self.session.driver_errors[-3000:]}")
-        return out
+        return self.session.drive(DRIVER, *arguments)
 
     def tick(self, count=1, identifier=151):
         self.drive("tick", count, identifier)
 
     def script(self, *steps):
-        """Runs the steps in one driver process, so that what one step leaves
-        (a decoy window) is still there for the next; returns its output."""
-        path = os.path.join(self.session.root, "script.txt")
-        with open(path, "w", encoding="utf-8") as f:
-            f.write("\n".join("\t".join(str(a) for a in step) for step in steps) + "\n")
-        return self.drive("script", "Z:" + path.replace("/", "\\"))
+        return self.session.run_script(DRIVER, steps)
 
     # --- Observing -----------------------------------------------------------------
     def expect(self, trace, events=(), boxes=None):
@@ -421,7 +413,7 @@ class TraceViewer(Scenario):
     def test_shows_every_process_with_its_id(self):
         self.session.start_trace_viewer(VIEWER, filters=())
         self.drive("debug", "first line\nsecond line")
-        lines = wait_until(lambda: len(self.session.trace_lines()) >= 2 and self.session._read(
+        lines = wait_until(lambda: len(self.session.trace_lines()) >= 2 and self.session.read(
             self.session.trace_file).splitlines())
         self.assertRegex(lines[0], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[\d+\] first line$")
         self.assertEqual(lines[1].split("] ", 1)[1], "second line")

@@ -55,13 +55,11 @@ class Soak(unittest.TestCase):
         self.session = WineSession()
         self.addCleanup(self.session.close)
 
-    def driver(self, *arguments):
-        code, out = self.session.driver(DRIVER, *arguments)
-        self.assertEqual(code, 0, f"driver {arguments}: {out}")
-        return out
+    def drive(self, *arguments):
+        return self.session.drive(DRIVER, *arguments)
 
     def figures(self, ravitor):
-        stats = json.loads(self.driver("stats"))
+        stats = json.loads(self.drive("stats"))
         stats.update(linux_figures(ravitor.pid))
         return {name: stats[name] for name in ("threads", "working_set", "linux_threads",
                                                "rss_anon_kb", "fds")}
@@ -73,17 +71,11 @@ class Soak(unittest.TestCase):
         return self.figures(ravitor)
 
     def run_script(self, steps):
-        path = os.path.join(self.session.root, "script.txt")
-        with open(path, "w", encoding="utf-8") as f:
-            f.write("\n".join("\t".join(str(a) for a in step) for step in steps) + "\n")
-        log = os.path.join(self.session.root, "script.log")
-        code = self.session._run(["wine", DRIVER, "script", "Z:" + path.replace("/", "\\")],
-                                 timeout=900, output=log)
-        self.assertEqual(code, 0, self.session._read(log))
+        self.session.run_script(DRIVER, steps, timeout=900)
 
     def test_ten_thousand_ticks_leave_resources_flat(self):
         self.session.write_registry({(HKLM, TS_KEY): POLICY})
-        self.driver("park", 5, 5)
+        self.drive("park", 5, 5)
         ravitor = self.session.start_ravitor(RAVITOR)
         if not self.session.wait_for_window(ravitor, DRIVER):
             self.fail("RAVITOR.exe did not start:\n" + self.session.diagnosis(ravitor, DRIVER))
@@ -118,7 +110,7 @@ class Soak(unittest.TestCase):
         # about a megabyte from one sample to the next, with no trend; the
         # core's own heap is checked exactly by the sanitizer and Valgrind runs.
         self.assertLess(end["rss_anon_kb"] - start["rss_anon_kb"], 2048)
-        self.driver("command", 105)
+        self.drive("command", 105)
         self.assertEqual(ravitor.wait(timeout=WAIT_SECONDS), 0)
 
 

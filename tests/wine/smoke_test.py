@@ -31,7 +31,7 @@ class SmokeTest(unittest.TestCase):
         if not self.session.wait_for_window(process, DRIVER):
             self.fail("no hidden window titled and classed with the application name:\n"
                       + self.session.diagnosis(process, DRIVER))
-        self.assertEqual(self.session.driver(DRIVER, "command", 105)[0], 0)
+        self.session.drive(DRIVER, "command", 105)
         self.assertEqual(process.wait(timeout=WAIT_SECONDS), 0)
 
 

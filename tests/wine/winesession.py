@@ -32,6 +32,15 @@ def wait_until(fetch, accept=bool, timeout=WAIT_SECONDS, interval=0.05):
         time.sleep(interval)
 
 
+def windows_path(path):
+    """The path of a Linux file as a program in the prefix sees it."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class DriverFailed(RuntimeError):
+    """A session driver command that exited with anything but 0."""
+
+
 class PrefixTemplate:
     """One booted prefix; each session gets a copy, far faster than booting."""
 
@@ -140,8 +149,8 @@ class WineSession:
     def start_trace_viewer(self, viewer, filters=("--image", "RAVITOR.exe")):
         ready = os.path.join(self.root, "trace-viewer.err")
         process = self.start(viewer, *filters, stdout=self.trace_file, stderr=ready)
-        if not wait_until(lambda: "receiving debug output" in self._read(ready)):
-            raise RuntimeError("the trace viewer did not start: " + self._read(ready))
+        if not wait_until(lambda: "receiving debug output" in self.read(ready)):
+            raise RuntimeError("the trace viewer did not start: " + self.read(ready))
         return process
 
     def start_ravitor(self, ravitor):
@@ -150,17 +159,37 @@ class WineSession:
         return self.start(ravitor, stdout=os.path.join(self.root, "ravitor.out"),
                           stderr=self.debug_file, winedebug="-all,fixme+advapi,fixme+wtsapi")
 
-    def driver(self, driver, *arguments):
-        """Runs the session driver; returns (exit code, stdout). Wine's own
-        errors of the run are kept in driver_errors."""
+    def driver(self, driver, *arguments, timeout=WAIT_SECONDS):
+        """Runs the session driver; returns (exit code, stdout), for commands
+        whose exit code is the answer (find). Its standard error, with Wine's
+        own errors of the run, is kept in driver_errors."""
         out, err = (os.path.join(self.root, name) for name in ("driver.out", "driver.err"))
         for path in (out, err):
             if os.path.exists(path):
                 os.unlink(path)
-        code = self._run(["wine", driver, *[str(a) for a in arguments]], output=out, errors=err,
-                         env=dict(self.env, WINEDEBUG="-all,err+all"))
-        self.driver_errors = self._read(err)
-        return code, self._read(out)
+        code = self._run(["wine", driver, *[str(a) for a in arguments]], timeout=timeout,
+                         output=out, errors=err, env=dict(self.env, WINEDEBUG="-all,err+all"))
+        self.driver_errors = self.read(err)
+        return code, self.read(out)
+
+    def drive(self, driver, *arguments, timeout=WAIT_SECONDS):
+        """Runs one driver command that must succeed; returns its output."""
+        code, out = self.driver(driver, *arguments, timeout=timeout)
+        if code != 0:
+            raise DriverFailed(f"driver {' '.join(str(a) for a in arguments)} exited with {code}\n"
+                               f"output: {out[-3000:]}\n"
+                               f"errors (the driver's and Wine's): {self.driver_errors[-3000:]}")
+        return out
+
+    def run_script(self, driver, steps, timeout=WAIT_SECONDS):
+        """Runs the steps, each a driver command as a list of arguments, in one
+        driver process: far faster than a process per step, and what one step
+        leaves (a decoy window) is still there for the next. Returns the
+        output; the driver stops at the first step that fails."""
+        path = os.path.join(self.root, "script.txt")
+        with open(path, "w", encoding="utf-8") as f:
+            f.write("\n".join("\t".join(str(a) for a in step) for step in steps) + "\n")
+        return self.drive(driver, "script", windows_path(path), timeout=timeout)
 
     # --- Registry ------------------------------------------------------------
     def write_registry(self, keys, delete_keys=()):
@@ -181,7 +210,8 @@ class WineSession:
 
     # --- Observations ----------------------------------------------------------
     @staticmethod
-    def _read(path):
+    def read(path):
+        """A file the programs or Wine wrote, as text; empty while it does not exist."""
         try:
             with open(path, "rb") as f:
                 return f.read().decode("utf-8", "replace")
@@ -190,12 +220,12 @@ class WineSession:
 
     def trace_lines(self):
         # "2026-12-09 23:40:09.115 [268] text"
-        return [line.split("] ", 1)[1] for line in self._read(self.trace_file).splitlines()
+        return [line.split("] ", 1)[1] for line in self.read(self.trace_file).splitlines()
                 if "] " in line]
 
     def debug_events(self):
         events = []
-        for line in self._read(self.debug_file).splitlines():
+        for line in self.read(self.debug_file).splitlines():
             report = re.search(r"ReportEventW \([0-9A-Fa-f]+,0x([0-9a-f]{4}),0x([0-9a-f]{4}),"
                                r"0x([0-9a-f]{8})", line)
             if report:
@@ -221,10 +251,8 @@ class WineSession:
         return events
 
     def boxes(self, driver):
-        code, out = self.driver(driver, "boxes")
-        if code != 0:
-            raise RuntimeError(f"driver boxes failed with {code}")
-        return [json.loads(line) for line in out.splitlines() if line.strip()]
+        return [json.loads(line) for line in self.drive(driver, "boxes").splitlines()
+                if line.strip()]
 
     def wait_for_window(self, process, driver):
         """Whether the program came up resident with its hidden window; stops
@@ -236,7 +264,7 @@ class WineSession:
     def diagnosis(self, process, driver):
         """What a failed start leaves behind, for the test's failure message."""
         def tail(path, lines=12):
-            return "\n".join(self._read(path).splitlines()[-lines:])
+            return "\n".join(self.read(path).splitlines()[-lines:])
         code, found = self.driver(driver, "find")
         return "\n".join([
             f"exit code: {process.poll()}; driver find: {code} {found.strip()}",
