@@ -15,7 +15,7 @@ import unittest
 from msi_tables import MsiPackage
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
-from winesession import WineSession  # noqa: E402
+from winesession import WineSession, windows_path  # noqa: E402
 
 PRODUCT = "Tolvex Pellan Session Timers"
 INSTALL_DIR = r"C:\Program Files\Tolvex Pellan Session Timers"
@@ -38,10 +38,6 @@ STARTER_FAILURES = {200: "bad usage", 201: "no such Run value", 202: "Run value 
                     203: "CreateProcess failed", 204: "program still running"}
 
 arguments = None
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 class WinePrefix(WineSession):
@@ -71,8 +67,7 @@ class WinePrefix(WineSession):
             os.remove(output)
         if self.run(["wine", "reg", "query", key], output=output) != 0:
             return None
-        with open(output, "rb") as f:
-            lines = f.read().decode("utf-8", errors="replace").splitlines()
+        lines = self.read(output).splitlines()
         values = {}
         # The key's own values come after its name, up to the first blank
         # line; subkeys follow.
@@ -168,8 +163,7 @@ class InstallTest(unittest.TestCase):
         # RunRAVITOR 0 it must end at once with code 0.
         output = os.path.join(self.wine.root, "starter.log")
         code = self.wine.run(["wine", arguments.starter, PRODUCT], output=output)
-        with open(output, "rb") as f:
-            started = f.read().decode("utf-8", errors="replace")
+        started = self.wine.read(output)
         self.assertEqual(code, 0, f"{STARTER_FAILURES.get(code, 'RAVITOR.exe exit code')} "
                                   f"{code}:\n{started}")
         self.assertIn(f'command line: "{INSTALLED_RAVITOR}"', started)
