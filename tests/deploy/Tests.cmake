@@ -6,11 +6,15 @@
 ravitor_add_windows_program(NAME RunKeyStarter CONSOLE
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/RunKeyStarter.cpp)
 
+# The package and the two programs it must hold, byte for byte.
+set(package_and_programs
+  --msi ${RAVITOR_MSI}
+  --ravitor $<TARGET_FILE:RAVITOR>
+  --trace $<TARGET_FILE:RAVITOR-trace>)
+
 add_test(NAME DeployPackageTables
   COMMAND ${RAVITOR_TEST_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_msi.py
-          --msi ${RAVITOR_MSI}
-          --ravitor $<TARGET_FILE:RAVITOR>
-          --trace $<TARGET_FILE:RAVITOR-trace>
+          ${package_and_programs}
           --version ${PROJECT_VERSION})
 add_test(NAME DeployPolicyTemplates
   COMMAND ${RAVITOR_TEST_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_policy_templates.py
@@ -23,9 +27,7 @@ add_test(NAME DeployAdminGuide
 # fourth version field.
 add_test(NAME DeployInstallUnderWine
   COMMAND ${RAVITOR_TEST_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/install_test.py
-          --msi ${RAVITOR_MSI}
-          --ravitor $<TARGET_FILE:RAVITOR>
-          --trace $<TARGET_FILE:RAVITOR-trace>
+          ${package_and_programs}
           --starter $<TARGET_FILE:RunKeyStarter>
           --version ${PROJECT_VERSION}
           --cmake ${CMAKE_COMMAND}
