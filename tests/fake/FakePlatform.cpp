@@ -30,16 +30,6 @@ std::uint16_t DefaultVariant(std::uint16_t languageId) {
   return primary == 0x04 ? 0x0804 : static_cast<std::uint16_t>(0x0400 | primary);
 }
 
-// The catalogue file is parsed once per test process; every fake reads it.
-const McCatalog& SharedCatalog() {
-  static const McCatalog catalog = [] {
-    McCatalog loaded;
-    loaded.Load(RAVITOR_CATALOG_PATH);
-    return loaded;
-  }();
-  return catalog;
-}
-
 // Set on the fake's real threads: their message boxes block like real ones.
 thread_local bool onRealThread = false;
 
@@ -99,7 +89,7 @@ struct FakePlatform::PlatformCall {
   std::unique_lock<std::recursive_mutex> lock;
 };
 
-FakePlatform::FakePlatform() : catalog_(SharedCatalog()) {}
+FakePlatform::FakePlatform() : catalog_(ProjectCatalog()) {}
 
 FakePlatform::~FakePlatform() {
   {

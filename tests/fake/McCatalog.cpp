@@ -115,4 +115,13 @@ std::size_t McCatalog::MessageCount(std::uint16_t languageId) const {
   return count;
 }
 
+const McCatalog& ProjectCatalog() {
+  static const McCatalog catalog = [] {
+    McCatalog loaded;
+    loaded.Load(RAVITOR_CATALOG_PATH);
+    return loaded;
+  }();
+  return catalog;
+}
+
 }  // namespace ravitor::testing

@@ -25,6 +25,9 @@ class McCatalog {
   std::map<std::pair<std::uint32_t, std::uint16_t>, std::wstring> texts_;
 };
 
+// The project's own catalogue, res/messages.mc, parsed once per test process.
+const McCatalog& ProjectCatalog();
+
 // Decodes UTF-8 into wide characters; invalid sequences become U+FFFD.
 std::wstring WidenUtf8(const std::string& bytes);
 

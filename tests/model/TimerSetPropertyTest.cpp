@@ -33,14 +33,7 @@ std::uint64_t SessionSeed(std::uint64_t base, std::uint64_t index) {
   return z ^ (z >> 31);
 }
 
-const McCatalog& Catalog() {
-  static const McCatalog catalog = [] {
-    McCatalog loaded;
-    loaded.Load(RAVITOR_CATALOG_PATH);
-    return loaded;
-  }();
-  return catalog;
-}
+const McCatalog& Catalog() { return ProjectCatalog(); }
 
 // Titles other programs' windows may carry: the warning captions in every
 // catalogue language, near misses of them, and ordinary titles.
