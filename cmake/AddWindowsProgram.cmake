@@ -54,7 +54,10 @@ function(ravitor_add_windows_program)
       "MultiThreaded$<$<CONFIG:Debug>:Debug>")
   else()
     # -municode: the wide-character entry; -static: no libstdc++, libgcc or
-    # winpthread DLL; -s: no symbols in what is shipped.
-    target_link_options(${program_NAME} PRIVATE -municode -static -s)
+    # winpthread DLL; -s: no symbols in what is shipped; --tsaware: a
+    # terminal-server program, which sees the session's own Windows folder and
+    # registry without the mapping Windows gives older programs (the MSVC
+    # linker sets it by default).
+    target_link_options(${program_NAME} PRIVATE -municode -static -s -Wl,--tsaware)
   endif()
 endfunction()

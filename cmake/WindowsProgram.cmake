@@ -6,6 +6,11 @@ include(${PROJECT_SOURCE_DIR}/cmake/AddWindowsProgram.cmake)
 set(generated_resources ${CMAKE_CURRENT_BINARY_DIR}/generated)
 set(catalog_source ${PROJECT_SOURCE_DIR}/res/messages.mc)
 file(MAKE_DIRECTORY ${generated_resources})
+# The version of project() for the resource script and the manifest.
+set(RAVITOR_VERSION_DOTTED ${PROJECT_VERSION})
+configure_file(${PROJECT_SOURCE_DIR}/res/version.h.in ${generated_resources}/version.h @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/res/RAVITOR.manifest.in ${generated_resources}/RAVITOR.manifest
+  @ONLY)
 
 if(MSVC)
   # mc.exe reads UTF-16: convert byte-exactly (CRLF and trailing blanks kept).
@@ -49,7 +54,12 @@ ravitor_add_windows_program(NAME RAVITOR
 # messages.rc is included by RAVITOR.rc; listing it only makes it generated first.
 set_source_files_properties(${generated_resources}/messages.rc PROPERTIES HEADER_FILE_ONLY ON)
 set_source_files_properties(res/RAVITOR.rc PROPERTIES
-  OBJECT_DEPENDS "${generated_resources}/messages.rc;${PROJECT_SOURCE_DIR}/res/ravitor.ico")
+  OBJECT_DEPENDS
+  "${generated_resources}/messages.rc;${generated_resources}/RAVITOR.manifest;${generated_resources}/version.h;${PROJECT_SOURCE_DIR}/res/ravitor.ico")
+if(MSVC)
+  # The resource script embeds the manifest; the linker must not add its own.
+  target_link_options(RAVITOR PRIVATE /MANIFEST:NO)
+endif()
 target_include_directories(RAVITOR PRIVATE ${generated_resources} ${PROJECT_SOURCE_DIR}/res)
 
 # The trace viewer shipped next to RAVITOR.exe.

@@ -2,11 +2,14 @@
 """Reads the built RAVITOR.exe from outside and checks its resources: string
 table, menu, icon groups, version information and the whole message table
 (27 languages, 24 messages each, texts as in res/messages.mc, English byte for
-byte, every warning caption's prefix)."""
+byte, every warning caption's prefix), the application manifest and the
+terminal-server flag."""
 import os
+import re
 import struct
 import sys
 import unittest
+import xml.etree.ElementTree as ElementTree
 
 import pefile
 
@@ -43,6 +46,22 @@ ENGLISH_TEXTS = {
 }
 
 RT_ICON, RT_MENU, RT_STRING, RT_MESSAGETABLE, RT_GROUP_ICON, RT_VERSION = 3, 4, 6, 11, 14, 16
+RT_MANIFEST = 24
+IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE = 0x8000
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+SUPPORTED_OS = {  # Windows 7, 8, 8.1, 10 and 11
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
+ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
+ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
+
+
+def project_version():
+    """The four numbers of project(... VERSION ...) in CMakeLists.txt."""
+    with open(os.path.join(SOURCE, "CMakeLists.txt"), encoding="utf-8") as f:
+        match = re.search(r"project\(\s*\w+\s+VERSION\s+(\d+)\.(\d+)\.(\d+)\.(\d+)", f.read())
+    return tuple(int(number) for number in match.groups())
 
 
 def load_pe():
@@ -86,6 +105,26 @@ class ResourceCheck(unittest.TestCase):
         self.assertLessEqual(dlls, {"kernel32.dll", "user32.dll", "advapi32.dll", "wtsapi32.dll",
                                     "msvcrt.dll"}, "only DLLs that Windows ships")
 
+    def test_is_terminal_server_aware(self):
+        self.assertTrue(self.pe.OPTIONAL_HEADER.DllCharacteristics
+                        & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE)
+
+    def test_manifest(self):
+        root = ElementTree.fromstring(self.resource(RT_MANIFEST, 1))
+        self.assertEqual(root.tag, ASM_V1 + "assembly")
+        identity = root.find(ASM_V1 + "assemblyIdentity")
+        self.assertEqual(identity.get("version"), ".".join(map(str, project_version())))
+        levels = [level.get("level") for level in root.iter(ASM_V3 + "requestedExecutionLevel")]
+        self.assertEqual(levels, ["asInvoker"])
+        supported = {os_.get("Id") for os_ in root.iter(COMPATIBILITY + "supportedOS")}
+        self.assertEqual(supported, SUPPORTED_OS)
+        settings = {element.tag.split("}")[1]: element.text for element in
+                    root.iter() if element.tag.endswith(("}dpiAware", "}dpiAwareness"))}
+        self.assertEqual(settings, {"dpiAware": "true/pm", "dpiAwareness": "PerMonitorV2, PerMonitor"})
+        controls = [identity for identity in root.iter(ASM_V1 + "assemblyIdentity")
+                    if identity.get("name") == "Microsoft.Windows.Common-Controls"]
+        self.assertEqual([identity.get("version") for identity in controls], ["6.0.0.0"])
+
     def test_string_table_holds_the_application_name(self):
         block = self.resource(RT_STRING, 103 // 16 + 1)
         strings, offset = [], 0
@@ -126,15 +165,20 @@ class ResourceCheck(unittest.TestCase):
 
     def test_version_information(self):
         self.resource(RT_VERSION, 1)
+        major, minor, patch, tweak = project_version()
+        numbers = (major << 16 | minor, patch << 16 | tweak)
         fixed = self.pe.VS_FIXEDFILEINFO[0]
-        self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS), (0x00010003, 0x00000009))
-        self.assertEqual((fixed.ProductVersionMS, fixed.ProductVersionLS), (0x00010003, 0x00000009))
+        self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS), numbers)
+        self.assertEqual((fixed.ProductVersionMS, fixed.ProductVersionLS), numbers)
         tables = [t for info in self.pe.FileInfo[0] if info.Key == b"StringFileInfo"
                   for t in info.StringTable]
         self.assertEqual([t.LangID.upper() for t in tables], [b"040904B0"])
         values = {k.decode(): v.decode() for k, v in tables[0].entries.items()}
-        self.assertEqual(values["FileVersion"], "1,3,0,9")
-        self.assertEqual(values["ProductVersion"], "1,3,0,9")
+        text = f"{major},{minor},{patch},{tweak}"  # e.g. "1,3,0,9"
+        self.assertEqual(values["FileVersion"], text)
+        self.assertEqual(values["ProductVersion"], text)
+        self.assertEqual(values["CompanyName"], "Brevane")
+        self.assertEqual(values["LegalCopyright"], "Copyright (C) Brevane. All rights reserved.")
         self.assertEqual(values["FileDescription"], APP_NAME)
         self.assertEqual(values["ProductName"], APP_NAME)
         self.assertEqual(values["InternalName"], "RAVITOR")
