@@ -14,6 +14,11 @@ find_program(RAVITOR_MSIBUILD msibuild)
 find_program(RAVITOR_MSIINFO msiinfo)
 
 if(RAVITOR_WIXL AND RAVITOR_MSIBUILD AND RAVITOR_MSIINFO)
+  # The executables are signed when linked; the package is signed once built.
+  set(sign_package)
+  if(RAVITOR_SIGN_COMMAND)
+    set(sign_package COMMAND ${RAVITOR_SIGN_COMMAND} -DFILE=${RAVITOR_MSI} ${RAVITOR_SIGN_SCRIPT})
+  endif()
   add_custom_command(
     OUTPUT ${RAVITOR_MSI}
     COMMAND ${CMAKE_COMMAND}
@@ -27,7 +32,8 @@ if(RAVITOR_WIXL AND RAVITOR_MSIBUILD AND RAVITOR_MSIINFO)
             -DICON_FILE=${PROJECT_SOURCE_DIR}/res/ravitor.ico
             -DOUTPUT=${RAVITOR_MSI}
             -P ${deploy_source}/BuildMsi.cmake
-    DEPENDS RAVITOR RAVITOR-trace
+    ${sign_package}
+    DEPENDS RAVITOR RAVITOR-trace ${RAVITOR_SIGNING_STAMP}
             ${deploy_source}/TolvexPellanSessionTimers.wxs
             ${deploy_source}/BuildMsi.cmake
             ${PROJECT_SOURCE_DIR}/res/ravitor.ico

@@ -2,6 +2,7 @@
 # message table compiled from res/messages.mc (UTF-8 with CRLF line endings),
 # and the other Windows programs built with it.
 include(${PROJECT_SOURCE_DIR}/cmake/AddWindowsProgram.cmake)
+include(${PROJECT_SOURCE_DIR}/cmake/Signing.cmake)
 
 set(generated_resources ${CMAKE_CURRENT_BINARY_DIR}/generated)
 set(catalog_source ${PROJECT_SOURCE_DIR}/res/messages.mc)
@@ -61,11 +62,13 @@ if(MSVC)
   target_link_options(RAVITOR PRIVATE /MANIFEST:NO)
 endif()
 target_include_directories(RAVITOR PRIVATE ${generated_resources} ${PROJECT_SOURCE_DIR}/res)
+ravitor_sign_target(RAVITOR)
 
 # The trace viewer shipped next to RAVITOR.exe.
 ravitor_add_windows_program(NAME RAVITOR-trace CONSOLE
   SOURCES tools/trace/win32/TraceViewer.cpp
   LIBRARIES ravitor_trace_format)
+ravitor_sign_target(RAVITOR-trace)
 
 # Drives a running RAVITOR.exe from another process in tests.
 ravitor_add_windows_program(NAME SessionDriver CONSOLE

@@ -38,3 +38,13 @@ add_test(NAME DeployInstallUnderWine
           --msibuild ${RAVITOR_MSIBUILD}
           --msiinfo ${RAVITOR_MSIINFO})
 set_tests_properties(DeployInstallUnderWine PROPERTIES TIMEOUT 300)
+# A second build signed with a throw-away certificate, every signature
+# verified, and the signed program run under Wine.
+add_test(NAME DeploySigning
+  COMMAND ${RAVITOR_TEST_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/signing_test.py
+          ${package_and_programs}
+          --driver $<TARGET_FILE:SessionDriver>
+          --source ${PROJECT_SOURCE_DIR}
+          --cmake ${CMAKE_COMMAND}
+          "--signing-certificate=${RAVITOR_SIGNING_CERTIFICATE}")
+set_tests_properties(DeploySigning PROPERTIES TIMEOUT 600)
