@@ -10,8 +10,10 @@ file(MAKE_DIRECTORY ${generated_resources})
 # The version of project() for the resource script and the manifest.
 set(RAVITOR_VERSION_DOTTED ${PROJECT_VERSION})
 configure_file(${PROJECT_SOURCE_DIR}/res/version.h.in ${generated_resources}/version.h @ONLY)
-configure_file(${PROJECT_SOURCE_DIR}/res/RAVITOR.manifest.in ${generated_resources}/RAVITOR.manifest
-  @ONLY)
+foreach(program RAVITOR RAVITOR-trace)
+  configure_file(${PROJECT_SOURCE_DIR}/res/${program}.manifest.in
+    ${generated_resources}/${program}.manifest @ONLY)
+endforeach()
 
 if(MSVC)
   # mc.exe reads UTF-16: convert byte-exactly (CRLF and trailing blanks kept).
@@ -57,18 +59,25 @@ set_source_files_properties(${generated_resources}/messages.rc PROPERTIES HEADER
 set_source_files_properties(res/RAVITOR.rc PROPERTIES
   OBJECT_DEPENDS
   "${generated_resources}/messages.rc;${generated_resources}/RAVITOR.manifest;${generated_resources}/version.h;${PROJECT_SOURCE_DIR}/res/ravitor.ico")
-if(MSVC)
-  # The resource script embeds the manifest; the linker must not add its own.
-  target_link_options(RAVITOR PRIVATE /MANIFEST:NO)
-endif()
 target_include_directories(RAVITOR PRIVATE ${generated_resources} ${PROJECT_SOURCE_DIR}/res)
-ravitor_sign_target(RAVITOR)
 
 # The trace viewer shipped next to RAVITOR.exe.
 ravitor_add_windows_program(NAME RAVITOR-trace CONSOLE
   SOURCES tools/trace/win32/TraceViewer.cpp
+  RESOURCES res/RAVITOR-trace.rc
   LIBRARIES ravitor_trace_format)
-ravitor_sign_target(RAVITOR-trace)
+set_source_files_properties(res/RAVITOR-trace.rc PROPERTIES
+  OBJECT_DEPENDS "${generated_resources}/RAVITOR-trace.manifest;${generated_resources}/version.h")
+target_include_directories(RAVITOR-trace PRIVATE ${generated_resources})
+
+# What is shipped: each resource script embeds its manifest, so the MSVC
+# linker must not add its own; each is signed when a certificate is set.
+foreach(program RAVITOR RAVITOR-trace)
+  if(MSVC)
+    target_link_options(${program} PRIVATE /MANIFEST:NO)
+  endif()
+  ravitor_sign_target(${program})
+endforeach()
 
 # Drives a running RAVITOR.exe from another process in tests.
 ravitor_add_windows_program(NAME SessionDriver CONSOLE

@@ -17,6 +17,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from catalog import MC, parse_mc  # noqa: E402
 
 EXE = os.environ.get("RAVITOR_EXE", "build/windows/RAVITOR.exe")
+TRACE_EXE = os.environ.get("RAVITOR_TRACE_EXE", "build/windows/RAVITOR-trace.exe")
 APP_NAME = "Tolvex Pellan Session Timers"
 ENGLISH = 1033
 LANGUAGES = [1025, 1028, 1029, 1030, 1031, 1032, 1033, 1034, 1035, 1036, 1037, 1038, 1040, 1041,
@@ -64,15 +65,47 @@ def project_version():
     return tuple(int(number) for number in match.groups())
 
 
-def load_pe():
-    pe = pefile.PE(EXE)
+def dotted_version():
+    return ".".join(map(str, project_version()))
+
+
+def manifest_facts(data):
+    """What an application manifest says, as far as this project sets it."""
+    root = ElementTree.fromstring(data)
+    identity = root.find(ASM_V1 + "assemblyIdentity")
+    controls = [dependency.get("version") for dependency in root.iter(ASM_V1 + "assemblyIdentity")
+                if dependency.get("name") == "Microsoft.Windows.Common-Controls"]
+    return {
+        "identity": (identity.get("name"), identity.get("version")) if root.tag == ASM_V1 + "assembly"
+        else None,
+        "execution levels": [level.get("level")
+                             for level in root.iter(ASM_V3 + "requestedExecutionLevel")],
+        "supported": {os_.get("Id") for os_ in root.iter(COMPATIBILITY + "supportedOS")},
+        "dpi": {element.tag.split("}")[1]: element.text for element in root.iter()
+                if element.tag.endswith(("}dpiAware", "}dpiAwareness"))},
+        "common controls": controls}
+
+
+def resources_of(pe):
     resources = {}
     for rtype in pe.DIRECTORY_ENTRY_RESOURCE.entries:
         for rid in rtype.directory.entries:
             for lang in rid.directory.entries:
                 data = pe.get_data(lang.data.struct.OffsetToData, lang.data.struct.Size)
                 resources[(rtype.id, rid.id, lang.id)] = data
-    return pe, resources
+    return resources
+
+
+def version_strings(pe):
+    tables = [t for info in pe.FileInfo[0] if info.Key == b"StringFileInfo"
+              for t in info.StringTable]
+    return [t.LangID.upper() for t in tables], {k.decode(): v.decode()
+                                                for k, v in tables[0].entries.items()}
+
+
+def load_pe():
+    pe = pefile.PE(EXE)
+    return pe, resources_of(pe)
 
 
 def parse_message_table(data):
@@ -110,20 +143,12 @@ class ResourceCheck(unittest.TestCase):
                         & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE)
 
     def test_manifest(self):
-        root = ElementTree.fromstring(self.resource(RT_MANIFEST, 1))
-        self.assertEqual(root.tag, ASM_V1 + "assembly")
-        identity = root.find(ASM_V1 + "assemblyIdentity")
-        self.assertEqual(identity.get("version"), ".".join(map(str, project_version())))
-        levels = [level.get("level") for level in root.iter(ASM_V3 + "requestedExecutionLevel")]
-        self.assertEqual(levels, ["asInvoker"])
-        supported = {os_.get("Id") for os_ in root.iter(COMPATIBILITY + "supportedOS")}
-        self.assertEqual(supported, SUPPORTED_OS)
-        settings = {element.tag.split("}")[1]: element.text for element in
-                    root.iter() if element.tag.endswith(("}dpiAware", "}dpiAwareness"))}
-        self.assertEqual(settings, {"dpiAware": "true/pm", "dpiAwareness": "PerMonitorV2, PerMonitor"})
-        controls = [identity for identity in root.iter(ASM_V1 + "assemblyIdentity")
-                    if identity.get("name") == "Microsoft.Windows.Common-Controls"]
-        self.assertEqual([identity.get("version") for identity in controls], ["6.0.0.0"])
+        facts = manifest_facts(self.resource(RT_MANIFEST, 1))
+        self.assertEqual(facts, {
+            "identity": ("Brevane.TolvexPellanSessionTimers.RAVITOR", dotted_version()),
+            "execution levels": ["asInvoker"], "supported": SUPPORTED_OS,
+            "dpi": {"dpiAware": "true/pm", "dpiAwareness": "PerMonitorV2, PerMonitor"},
+            "common controls": ["6.0.0.0"]})
 
     def test_string_table_holds_the_application_name(self):
         block = self.resource(RT_STRING, 103 // 16 + 1)
@@ -170,10 +195,8 @@ class ResourceCheck(unittest.TestCase):
         fixed = self.pe.VS_FIXEDFILEINFO[0]
         self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS), numbers)
         self.assertEqual((fixed.ProductVersionMS, fixed.ProductVersionLS), numbers)
-        tables = [t for info in self.pe.FileInfo[0] if info.Key == b"StringFileInfo"
-                  for t in info.StringTable]
-        self.assertEqual([t.LangID.upper() for t in tables], [b"040904B0"])
-        values = {k.decode(): v.decode() for k, v in tables[0].entries.items()}
+        languages, values = version_strings(self.pe)
+        self.assertEqual(languages, [b"040904B0"])
         text = f"{major},{minor},{patch},{tweak}"  # e.g. "1,3,0,9"
         self.assertEqual(values["FileVersion"], text)
         self.assertEqual(values["ProductVersion"], text)
@@ -207,7 +230,44 @@ class ResourceCheck(unittest.TestCase):
             self.assertEqual(texts[118], texts[119], f"event texts in {lang}")
 
 
+class TraceViewerStamp(unittest.TestCase):
+    """RAVITOR-trace.exe, shipped beside it, carries the same stamp."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.pe = pefile.PE(TRACE_EXE)
+        cls.resources = resources_of(cls.pe)
+
+    def test_is_a_terminal_server_aware_console_program(self):
+        self.assertEqual(self.pe.OPTIONAL_HEADER.Subsystem, 3)  # IMAGE_SUBSYSTEM_WINDOWS_CUI
+        self.assertTrue(self.pe.OPTIONAL_HEADER.DllCharacteristics
+                        & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE)
+
+    def test_manifest(self):
+        self.assertEqual(manifest_facts(self.resources[(RT_MANIFEST, 1, ENGLISH)]), {
+            "identity": ("Brevane.TolvexPellanSessionTimers.RAVITOR-trace", dotted_version()),
+            "execution levels": ["asInvoker"], "supported": SUPPORTED_OS, "dpi": {},
+            "common controls": []})
+
+    def test_version_information(self):
+        major, minor, patch, tweak = project_version()
+        fixed = self.pe.VS_FIXEDFILEINFO[0]
+        self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS),
+                         (major << 16 | minor, patch << 16 | tweak))
+        languages, values = version_strings(self.pe)
+        self.assertEqual(languages, [b"040904B0"])
+        text = f"{major},{minor},{patch},{tweak}"
+        self.assertEqual({name: values[name] for name in (
+            "CompanyName", "FileVersion", "ProductVersion", "ProductName", "OriginalFilename",
+            "LegalCopyright")}, {
+            "CompanyName": "Brevane", "FileVersion": text, "ProductVersion": text,
+            "ProductName": APP_NAME, "OriginalFilename": "RAVITOR-trace.exe",
+            "LegalCopyright": "Copyright (C) Brevane. All rights reserved."})
+
+
 if __name__ == "__main__":
+    if len(sys.argv) > 2:
+        TRACE_EXE = sys.argv.pop(2)
     if len(sys.argv) > 1:
         EXE = sys.argv.pop(1)
     unittest.main(verbosity=2)
