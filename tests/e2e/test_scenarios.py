@@ -104,7 +104,7 @@ class Scenario(unittest.TestCase):
 
     def wait_for_boxes(self, count):
         return wait_until(lambda: self.session.boxes(DRIVER), lambda boxes: len(boxes) == count,
-                          timeout=10)
+                          timeout=WAIT_SECONDS)
 
     def screenshot(self, name):
         self.session.screenshot(os.path.join(ARTIFACTS, f"{self.id().split('.')[-1]}-{name}.png"))

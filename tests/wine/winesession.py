@@ -239,7 +239,7 @@ class WineSession:
     def take_trace(self, expected_count, settle=0.3):
         """Trace lines since the last take, once at least `expected_count` are in."""
         wait_until(lambda: len(self.trace_lines()) - self.trace_taken >= expected_count,
-                   timeout=10)
+                   timeout=WAIT_SECONDS)
         time.sleep(settle)
         lines = self.trace_lines()[self.trace_taken:]
         self.trace_taken += len(lines)
