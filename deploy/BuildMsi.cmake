@@ -82,7 +82,8 @@ endforeach()
 
 # 2. The event source's key goes as a whole on uninstall, whatever else was
 #    written into it: a row named "-" without a value (what WiX writes for
-#    RegistryKey Action="createAndRemoveOnUninstall", which wixl ignores).
+#    RegistryKey ForceDeleteOnUninstall="yes", which wixl ignores; its
+#    Action="createAndRemoveOnUninstall" would write "*" instead).
 run_query("INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('RemoveEventSourceKey', ${source_root}, '${source_key}', '-', '${source_component}')")
 
 # 3. MajorUpgrade's row finds versions below this one only. Windows Installer

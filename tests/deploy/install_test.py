@@ -86,7 +86,10 @@ class WinePrefix(WineSession):
         tail = ""
         if code != 0 and os.path.exists(log):
             with open(log, "rb") as f:
-                tail = f.read()[-4000:].decode("utf-16-le", errors="replace")
+                data = f.read()
+            # Wine writes the log in the ANSI code page, Windows in UTF-16.
+            encoding = "utf-16" if data[:2] == b"\xff\xfe" else "latin-1"
+            tail = data.decode(encoding, errors="replace")[-4000:]
         return code, tail
 
     def drive_c(self, windows_path_on_c):
@@ -175,10 +178,12 @@ class InstallTest(unittest.TestCase):
         self.assert_removed()
         self.assertIsNone(self.wine.query(f"{UNINSTALL_KEY}\\{product_code}"))
 
-    def test_later_build_upgrades_in_place(self):
+    def build_later(self, field):
+        """The same package with version field `field` (0-based) one higher."""
         fields = arguments.version.split(".")
         self.assertEqual(len(fields), 4, arguments.version)
-        later = ".".join(fields[:3] + [str(int(fields[3]) + 1)])
+        fields[field] = str(int(fields[field]) + 1)
+        later = ".".join(fields)
         later_msi = os.path.join(self.wine.root, f"TolvexPellanSessionTimers-{later}-x64.msi")
         build = subprocess.run(
             [arguments.cmake, f"-DWIXL={arguments.wixl}", f"-DMSIBUILD={arguments.msibuild}",
@@ -188,6 +193,28 @@ class InstallTest(unittest.TestCase):
              f"-DOUTPUT={later_msi}", "-P", arguments.build_script],
             capture_output=True, timeout=120)
         self.assertEqual(build.returncode, 0, build.stderr.decode(errors="replace"))
+        return later, later_msi
+
+    def test_earlier_version_is_refused_and_removal_by_product_code(self):
+        newer, newer_msi = self.build_later(2)
+        newer_code = self.product_code(newer_msi)
+        self.prepare_machine()
+        self.install(newer_msi)
+        # Windows Installer ends a failed launch condition with 1603; Wine's
+        # msiexec ends it with another code, so only the refusal is checked.
+        code, log = self.wine.msiexec("/i", arguments.msi)
+        self.assertNotEqual(code, 0, f"installing {arguments.version} over {newer}:\n{log}")
+        entry = self.wine.query(f"{UNINSTALL_KEY}\\{newer_code}")
+        self.assertEqual(entry.get("DisplayVersion"), ("REG_SZ", newer))
+        self.assert_installed()
+
+        # Removed by its product code, without its package at hand.
+        code, log = self.wine.msiexec("/x", newer_code, "/norestart")
+        self.assertEqual(code, 0, log)
+        self.assert_removed()
+
+    def test_later_build_upgrades_in_place(self):
+        later, later_msi = self.build_later(3)
         earlier_code = self.product_code(arguments.msi)
         later_code = self.product_code(later_msi)
         self.assertNotEqual(earlier_code, later_code)
