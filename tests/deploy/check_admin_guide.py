@@ -16,6 +16,20 @@ Q = "{http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions}"
 arguments = None
 
 
+def section(text, heading):
+    """The text under a Markdown heading, up to the next heading of its level
+    or above."""
+    level = heading.split(" ", 1)[0]
+    start = text.index(heading + "\n")
+    end = re.search(rf"^#{{1,{len(level)}}} ", text[start + len(heading):], re.MULTILINE)
+    return text[start:start + len(heading) + end.start()] if end else text[start:]
+
+
+def flat(text):
+    """Text with every run of white space as one blank, as a reader sees it."""
+    return " ".join(text.split())
+
+
 def english_catalogue_text(source, message_id):
     """The English text of `message_id` in res/messages.mc, lines joined by
     blanks."""
@@ -93,10 +107,64 @@ class AdminGuideTest(unittest.TestCase):
         self.assertIn(f'reg add "HKLM\\{trace_key}" /f', self.guide)
         self.assertIn("RAVITOR-trace.exe\" --image RAVITOR.exe", self.guide)
         viewer = source_facts.read(self.source, "tools/trace/TraceFormat.cpp")
-        options = set(re.findall(r"(?<![\w-])(--[a-z]+)", self.guide))
+        trace = section(self.guide, "### The trace")
+        options = set(re.findall(r"(?<![\w-])(--[a-z]+)", trace))
         self.assertLessEqual({"--image", "--pid", "--global", "--help"}, options)
         for option in options:
             self.assertIn(f'L"{option}"', viewer, option)
+
+    def test_one_reader_of_debug_output(self):
+        viewer = source_facts.read(self.source, "tools/trace/win32/TraceViewer.cpp")
+        message = re.search(r'PrintError\(L"(another debugger[^"]+)"\)', viewer).group(1)
+        self.assertIn(f'"{message}"', flat(section(self.guide, "### The trace")))
+
+    def test_install_exit_codes_and_refused_downgrade(self):
+        codes = {row["Code"] for row in source_facts.markdown_table(self.guide, "Code")}
+        self.assertEqual(codes, {"0", "3010", "1603"})
+        refusal = re.search(r'DowngradeErrorMessage="([^"]+)"', self.wxs).group(1)
+        self.assertIn(f'"{refusal}"', flat(section(self.guide, "## Installing")))
+
+    def test_commands_use_their_own_logs_and_no_restart(self):
+        logs = re.findall(r'/l\*v "([^"]+)"', self.guide)
+        self.assertGreaterEqual(len(logs), 3)
+        self.assertEqual(len(logs), len(set(logs)), "each command keeps its own log")
+        for line in self.guide.splitlines():
+            if re.search(r"msiexec /[ix] .* /qn", line):
+                self.assertIn("/norestart", line, line)
+
+    def test_uninstall_by_product_code_and_detection(self):
+        uninstall = section(self.guide, "## Uninstalling")
+        self.assertIn("msiexec /x {PRODUCT-CODE} /qn /norestart", uninstall)
+        self.assertIn("*Programs and Features*", uninstall)
+        # The product code is the name of the product's Uninstall key; the
+        # installation test checks that key by the package's ProductCode.
+        deployment = section(self.guide, "## Enterprise deployment")
+        self.assertIn(r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall", deployment)
+        name = re.search(r'<Product[^>]*Name="([^"]+)"', self.wxs, re.DOTALL).group(1)
+        self.assertIn(f"Where-Object DisplayName -eq '{name}'", deployment)
+        self.assertIn(f"at least\n  {self.version}", deployment)
+
+    def test_templates_are_copied_where_the_guide_says(self):
+        copies = re.findall(r"^  copy (PolicyDefinitions\\\S+) %windir%\\(PolicyDefinitions\\\S*)$",
+                            self.guide, re.MULTILINE)
+        self.assertEqual(len(copies), 3, copies)
+        for source_path, target in copies:
+            relative = source_path.split("\\")[1:]
+            self.assertTrue(os.path.isfile(os.path.join(self.source, "deploy", "PolicyDefinitions",
+                                                        *relative)), source_path)
+            self.assertEqual(target, "\\".join(["PolicyDefinitions", *relative[:-1]]) + "\\")
+
+    def test_signing_variables_and_stamp(self):
+        signing = source_facts.read(self.source, "cmake/Signing.cmake")
+        guide = flat(section(self.guide, "### Signing with your own certificate"))
+        named = set(re.findall(r"`(RAVITOR_SIGNING_[A-Z_]+)`", guide))
+        self.assertEqual(named, set(re.findall(r"set\((RAVITOR_SIGNING_[A-Z_]+) \"\$ENV", signing)))
+        self.assertIn('"Unsigned build"', guide)
+        self.assertIn("Unsigned build:", signing)
+        resources = source_facts.read(self.source, "res/RAVITOR.rc")
+        for value in ("ProductName", "OriginalFilename"):
+            text = re.search(rf'VALUE "{value}", "([^"]+)"', resources).group(1)
+            self.assertIn(f'"{text}"', guide, value)
 
     def test_one_copy_per_session(self):
         application = source_facts.read(self.source, "src/app/Application.h")
