@@ -57,6 +57,19 @@ class TemplateTest(unittest.TestCase):
                 found += REFERENCE.findall(value)
         return found
 
+    def test_supported_on_names_a_version_not_later_than_this_one(self):
+        # "1.3 or later": the first version with these policies, which stays
+        # as it is when the product's version rises; it may never be ahead.
+        definitions = self.admx.findall(f"{Q}supportedOn/{Q}definitions/{Q}definition")
+        self.assertEqual(len(definitions), 1)
+        match = re.fullmatch(r"SUPPORTED_TolvexPellan_(\d+)_(\d+)", definitions[0].get("name"))
+        first = (int(match.group(1)), int(match.group(2)))
+        version = tuple(int(field) for field in
+                        source_facts.project_version(arguments.source).split(".")[:2])
+        self.assertLessEqual(first, version)
+        for language in LANGUAGES:
+            self.assertIn(f"{first[0]}.{first[1]}", self.strings(language)[definitions[0].get("name")])
+
     def test_roots_and_namespaces(self):
         self.assertEqual(self.admx.tag, Q + "policyDefinitions")
         for language, root in self.adml.items():
