@@ -46,6 +46,7 @@ endif()
 set(ravitor_sources
   src/app/win32/WinMain.cpp
   src/platform/win32/Win32Registry.cpp
+  src/platform/win32/Win32RegistryRead.cpp
   src/platform/win32/Win32Process.cpp
   src/platform/win32/Win32Windows.cpp
   src/platform/win32/Win32Checks.cpp

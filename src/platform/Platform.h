@@ -5,19 +5,18 @@
 
 #include <cstdint>
 
+#include "platform/RegistryReader.h"
 #include "platform/SystemValues.h"
 
 namespace ravitor {
 
 // Opaque handles; 0 means "none" or "failed" for every kind.
-enum class RegistryKey : std::uintptr_t {};
 enum class WindowHandle : std::uintptr_t {};
 enum class HookHandle : std::uintptr_t {};
 enum class ThreadHandle : std::uintptr_t {};
 enum class EventSourceHandle : std::uintptr_t {};
 enum class MutexHandle : std::uintptr_t {};
 
-enum class Hive { LocalMachine, CurrentUser };
 enum class HookKind { Keyboard, Mouse };  // WH_KEYBOARD_LL, WH_MOUSE_LL
 
 // Called by the platform for every low-level input event; returns the result
@@ -29,17 +28,11 @@ using ThreadEntry = std::uint32_t (*)(void* argument);
 // Return true to go on with the enumeration.
 using WindowVisitor = bool (*)(WindowHandle window, void* context);
 
-class Platform {
+class Platform : public RegistryReader {
  public:
   virtual ~Platform() = default;
 
-  // Registry. Keys are opened with KEY_READ; queries behave like
-  // RegQueryValueExW: `size` holds the buffer's capacity on entry and the
-  // data's length on return, and data longer than the buffer fails.
-  virtual RegistryKey OpenKeyForRead(Hive hive, const wchar_t* path) = 0;
-  virtual bool QueryValue(RegistryKey key, const wchar_t* name, void* data,
-                          std::uint32_t* size) = 0;
-  virtual void CloseKey(RegistryKey key) = 0;
+  // Registry: reading as in RegistryReader; keys are created for writing.
   virtual RegistryKey CreateKey(Hive hive, const wchar_t* path) = 0;
   virtual void SetValue(RegistryKey key, const wchar_t* name, std::uint32_t type, const void* data,
                         std::uint32_t size) = 0;

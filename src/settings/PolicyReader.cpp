@@ -1,19 +1,37 @@
 // Policy values with fallback from the machine to the user hive.
 #include "settings/PolicyReader.h"
 
-#include "platform/UniquePlatformHandle.h"
+#include <cwchar>
 
 namespace ravitor {
+namespace {
 
-bool ReadRegistryDword(Platform& platform, Hive hive, const wchar_t* keyPath,
+// A SID string is at most 184 characters; the policy keys are far shorter.
+constexpr std::size_t kUserKeyPathCapacity = 512;
+
+bool ReadUserDword(RegistryReader& reader, const wchar_t* keyPath, const wchar_t* valueName,
+                   const wchar_t* userSid, std::uint32_t& value) {
+  if (userSid == nullptr) {
+    return ReadRegistryDword(reader, Hive::CurrentUser, keyPath, valueName, value);
+  }
+  wchar_t path[kUserKeyPathCapacity];
+  const int length = std::swprintf(path, kUserKeyPathCapacity, L"%ls\\%ls", userSid, keyPath);
+  // A path that does not fit cannot be read: the value counts as absent.
+  if (length < 0 || static_cast<std::size_t>(length) >= kUserKeyPathCapacity) return false;
+  return ReadRegistryDword(reader, Hive::Users, path, valueName, value);
+}
+
+}  // namespace
+
+bool ReadRegistryDword(RegistryReader& reader, Hive hive, const wchar_t* keyPath,
                        const wchar_t* valueName, std::uint32_t& value) {
-  const UniqueRegistryKey key(platform, platform.OpenKeyForRead(hive, keyPath));
+  const UniqueRegistryKey key(reader, reader.OpenKeyForRead(hive, keyPath));
   if (!key) return false;
   unsigned char bytes[4] = {};
   std::uint32_t size = sizeof bytes;
   // Longer data fails the query; shorter data would leave part of the
   // number undefined, so it counts as a failed read too.
-  if (!platform.QueryValue(key.get(), valueName, bytes, &size) || size != sizeof bytes) {
+  if (!reader.QueryValue(key.get(), valueName, bytes, &size) || size != sizeof bytes) {
     return false;
   }
   value = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
@@ -21,21 +39,23 @@ bool ReadRegistryDword(Platform& platform, Hive hive, const wchar_t* keyPath,
   return true;
 }
 
-std::uint32_t ReadPolicyDword(Platform& platform, const wchar_t* keyPath, const wchar_t* valueName,
-                              std::uint32_t defaultValue, std::uint32_t minimum,
-                              std::uint32_t maximum) {
+std::uint32_t ReadPolicyDword(RegistryReader& reader, const wchar_t* keyPath,
+                              const wchar_t* valueName, std::uint32_t defaultValue,
+                              std::uint32_t minimum, std::uint32_t maximum,
+                              const wchar_t* userSid) {
   std::uint32_t value = defaultValue;
-  if (!ReadRegistryDword(platform, Hive::LocalMachine, keyPath, valueName, value) &&
-      !ReadRegistryDword(platform, Hive::CurrentUser, keyPath, valueName, value)) {
+  if (!ReadRegistryDword(reader, Hive::LocalMachine, keyPath, valueName, value) &&
+      !ReadUserDword(reader, keyPath, valueName, userSid, value)) {
     return defaultValue;
   }
   if (value < minimum || value > maximum) return defaultValue;
   return value;
 }
 
-std::uint32_t ReadPolicyDword(Platform& platform, const PolicyValue& policy) {
-  return ReadPolicyDword(platform, policy.key, policy.name, policy.defaultValue, policy.minimum,
-                         policy.maximum);
+std::uint32_t ReadPolicyDword(RegistryReader& reader, const PolicyValue& policy,
+                              const wchar_t* userSid) {
+  return ReadPolicyDword(reader, policy.key, policy.name, policy.defaultValue, policy.minimum,
+                         policy.maximum, userSid);
 }
 
 }  // namespace ravitor

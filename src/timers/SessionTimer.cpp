@@ -18,9 +18,9 @@ std::unique_ptr<SessionTimer> SessionTimer::Create(Platform& platform, DebugTrac
 
 void SessionTimer::ReadPolicy() {
   count = 0;
-  const std::uint32_t enable = ReadPolicyDword(platform_, *definition_.enableValue);
-  limit = ReadPolicyDword(platform_, *definition_.limitValue);
-  enabled = enable != 0 && limit > 0;
+  const LimitSetting setting = ReadLimitSetting(platform_, *definition_.limit);
+  limit = setting.limitMs;
+  enabled = setting.Enforced();
   if (!enabled) return;  // a disabled timer keeps its limit in milliseconds
 
   limit /= kTickPeriodMs;
@@ -58,14 +58,14 @@ ExpiryAction SessionTimer::Expire() {
 }
 
 bool SessionTimer::LimitChanged() const {
-  const std::uint32_t milliseconds = ReadPolicyDword(platform_, *definition_.limitValue);
+  const std::uint32_t milliseconds = ReadPolicyDword(platform_, *definition_.limit->limitValue);
   // A limit policy now at 0 switches an enabled timer off, even one whose
   // limit was below one tick and so also holds 0 ticks.
   if (enabled) return milliseconds == 0 || milliseconds / kTickPeriodMs != limit;
   // A disabled timer holds milliseconds: compare like with like, and report
   // a change when the timer would now be switched on.
   if (milliseconds != limit) return true;
-  return milliseconds > 0 && ReadPolicyDword(platform_, *definition_.enableValue) != 0;
+  return milliseconds > 0 && ReadPolicyDword(platform_, *definition_.limit->enableValue) != 0;
 }
 
 }  // namespace ravitor

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "settings/PolicyNames.h"
+#include "settings/LimitPolicies.h"
 
 namespace ravitor {
 
@@ -21,8 +21,7 @@ struct TimerDefinition {
   std::uint32_t kind;
   std::uint32_t logoffTextId;
   std::uint32_t disconnectTextId;
-  const PolicyValue* enableValue;  // product policy key
-  const PolicyValue* limitValue;   // Terminal Services policy key
+  const LimitPolicy* limit;  // its switch and its limit
   const wchar_t* creationTrace;
 };
 

@@ -10,13 +10,13 @@
 namespace ravitor {
 
 const std::array<TimerDefinition, kTimerSlotCount> kTimerDefinitions = {{
-    {kActiveCaption, kActiveLogoffWarning, kActiveDisconnectWarning, &kConnectionTimerEnablePolicy,
-     &kMaxConnectionTimePolicy, L"Active timer Set"},
-    {kIdleCaption, kIdleLogoffWarning, kIdleDisconnectWarning, &kIdleTimerEnablePolicy,
-     &kMaxIdleTimePolicy, L"ActiveButIdle timer set"},
+    {kActiveCaption, kActiveLogoffWarning, kActiveDisconnectWarning, &kConnectionLimit,
+     L"Active timer Set"},
+    {kIdleCaption, kIdleLogoffWarning, kIdleDisconnectWarning, &kIdleLimit,
+     L"ActiveButIdle timer set"},
     // Never warns: its text identifiers are carried, never shown.
-    {kDisconnectedCaption, kSessionLoggedOffEvent, kSessionDisconnectedEvent,
-     &kDisconnectionTimerEnablePolicy, &kMaxDisconnectionTimePolicy, L"Disconnected timer set"},
+    {kDisconnectedCaption, kSessionLoggedOffEvent, kSessionDisconnectedEvent, &kDisconnectionLimit,
+     L"Disconnected timer set"},
 }};
 
 namespace {

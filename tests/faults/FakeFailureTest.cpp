@@ -392,18 +392,21 @@ TEST(SeamCrossings, WhatThePlatformCallsBackIsTheProgramsAndNestsInsideIt) {
   fake.seamObserver = nullptr;
 }
 
-// The names come from the seam's own header, so an operation added there
+// The names come from the seam's own headers (the platform and the registry
+// reads it shares with the session service), so an operation added there
 // cannot be forgotten here.
 std::set<std::string> OperationsDeclaredInTheSeam() {
-  std::ifstream header(RAVITOR_PLATFORM_HEADER);
-  std::stringstream text;
-  text << header.rdbuf();
-  const std::string source = text.str();
-  const std::regex declaration(R"(virtual\s+(?:[\w:]+[\s*&]+)+(\w+)\s*\()");
   std::set<std::string> names;
-  for (auto match = std::sregex_iterator(source.begin(), source.end(), declaration);
-       match != std::sregex_iterator(); ++match) {
-    names.insert((*match)[1].str());
+  for (const char* path : {RAVITOR_PLATFORM_HEADER, RAVITOR_REGISTRY_READER_HEADER}) {
+    std::ifstream header(path);
+    std::stringstream text;
+    text << header.rdbuf();
+    const std::string source = text.str();
+    const std::regex declaration(R"(virtual\s+(?:[\w:]+[\s*&]+)+(\w+)\s*\()");
+    for (auto match = std::sregex_iterator(source.begin(), source.end(), declaration);
+         match != std::sregex_iterator(); ++match) {
+      names.insert((*match)[1].str());
+    }
   }
   return names;
 }

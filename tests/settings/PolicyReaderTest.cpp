@@ -111,5 +111,31 @@ TEST(ReadRegistryDword, KeyPathsAndNamesAreCaseInsensitive) {
   EXPECT_EQ(value, 0u);
 }
 
+// A service reads a session user's hive under HKEY_USERS instead of its own.
+TEST(ReadPolicyDword, WithAUserSidReadsThatUsersHiveUnderUsers) {
+  const wchar_t* sid = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+  FakePlatform fake;
+  fake.SetDword(Hive::Users, std::wstring(sid) + L"\\" + kProductPolicyKey, kIdleTimerEnable, 0);
+  fake.SetDword(Hive::CurrentUser, kProductPolicyKey, kIdleTimerEnable, 1);
+  fake.SetDword(Hive::Users, std::wstring(L"S-1-5-21-9-9-9-1002\\") + kProductPolicyKey,
+                kRunRAVITOR, 0);
+
+  EXPECT_EQ(ReadPolicyDword(fake, kIdleTimerEnablePolicy, sid), 0u);
+  EXPECT_EQ(ReadPolicyDword(fake, kIdleTimerEnablePolicy), 1u) << "without a SID: the own hive";
+  EXPECT_EQ(ReadPolicyDword(fake, kRunRAVITORPolicy, sid), 1u) << "another user's value";
+
+  fake.SetDword(Hive::LocalMachine, kProductPolicyKey, kIdleTimerEnable, 1);
+  EXPECT_EQ(ReadPolicyDword(fake, kIdleTimerEnablePolicy, sid), 1u) << "the machine still wins";
+  EXPECT_EQ(fake.OpenHandleCount(), 0);
+}
+
+TEST(ReadPolicyDword, AUserKeyPathTooLongToBuildCountsAsAbsent) {
+  const std::wstring sid(600, L'1');
+  FakePlatform fake;
+  fake.SetDword(Hive::Users, sid + L"\\" + kProductPolicyKey, kRunRAVITOR, 0);
+
+  EXPECT_EQ(ReadPolicyDword(fake, kRunRAVITORPolicy, sid.c_str()), 1u);
+}
+
 }  // namespace
 }  // namespace ravitor::testing

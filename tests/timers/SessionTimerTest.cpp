@@ -29,8 +29,8 @@ class SessionTimerCreationTest : public CoreFixture,
 TEST_P(SessionTimerCreationTest, BuildsTheTimerFromPolicy) {
   const CreationCase& c = GetParam();
   TraceOn();
-  if (c.enable) ProductPolicy(c.definition->enableValue->name, *c.enable);
-  if (c.limitMs) TsPolicy(c.definition->limitValue->name, *c.limitMs);
+  if (c.enable) ProductPolicy(c.definition->limit->enableValue->name, *c.enable);
+  if (c.limitMs) TsPolicy(c.definition->limit->limitValue->name, *c.limitMs);
   TsPolicy(kResetBroken, c.resetBroken);
 
   const auto timer = SessionTimer::Create(fake, trace, *c.definition);
@@ -112,7 +112,7 @@ class SessionTimerTickTest : public CoreFixture, public ::testing::WithParamInte
 
 TEST_P(SessionTimerTickTest, WarnsAtTheLimitAndActsFourTicksLater) {
   const TickCase& c = GetParam();
-  TsPolicy(c.definition->limitValue->name, c.limitMs);
+  TsPolicy(c.definition->limit->limitValue->name, c.limitMs);
   TsPolicy(kResetBroken, c.resetBroken);
   const auto timer = SessionTimer::Create(fake, trace, *c.definition);
 
@@ -167,7 +167,7 @@ class SessionTimerWarningTest : public CoreFixture,
 TEST_P(SessionTimerWarningTest, WarnsOfTheActionItWillTake) {
   const WarningCase& c = GetParam();
   TraceOn();
-  TsPolicy(c.definition->limitValue->name, 30000);
+  TsPolicy(c.definition->limit->limitValue->name, 30000);
   TsPolicy(kResetBroken, c.resetBroken);
   const auto timer = SessionTimer::Create(fake, trace, *c.definition);
   fake.ClearJournal();

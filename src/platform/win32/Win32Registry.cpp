@@ -1,33 +1,19 @@
 // Registry and event-log operations of the Win32 platform.
 #include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Platform.h"
+#include "platform/win32/Win32RegistryRead.h"
 
 namespace ravitor::win32 {
-namespace {
-
-HKEY HiveKey(Hive hive) {
-  return hive == Hive::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-}
-
-}  // namespace
-
 RegistryKey Win32Platform::OpenKeyForRead(Hive hive, const wchar_t* path) {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(HiveKey(hive), path, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
-  return FromNative<RegistryKey>(key);
+  return OpenRegistryKeyForRead(hive, path);
 }
 
 bool Win32Platform::QueryValue(RegistryKey key, const wchar_t* name, void* data,
                                std::uint32_t* size) {
-  DWORD length = *size;
-  // The value's type is not asked for: any four bytes are read as a number.
-  const LONG result = ::RegQueryValueExW(ToNative<HKEY>(key), name, nullptr, nullptr,
-                                         static_cast<BYTE*>(data), &length);
-  *size = length;
-  return result == ERROR_SUCCESS;
+  return QueryRegistryValue(key, name, data, size);
 }
 
-void Win32Platform::CloseKey(RegistryKey key) { ::RegCloseKey(ToNative<HKEY>(key)); }
+void Win32Platform::CloseKey(RegistryKey key) { CloseRegistryKey(key); }
 
 RegistryKey Win32Platform::CreateKey(Hive hive, const wchar_t* path) {
   HKEY key = nullptr;
