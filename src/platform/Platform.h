@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "platform/DebugOutput.h"
 #include "platform/RegistryReader.h"
 #include "platform/SystemValues.h"
 
@@ -28,7 +29,7 @@ using ThreadEntry = std::uint32_t (*)(void* argument);
 // Return true to go on with the enumeration.
 using WindowVisitor = bool (*)(WindowHandle window, void* context);
 
-class Platform : public RegistryReader {
+class Platform : public RegistryReader, public DebugOutput {
  public:
   virtual ~Platform() = default;
 
@@ -37,8 +38,7 @@ class Platform : public RegistryReader {
   virtual void SetValue(RegistryKey key, const wchar_t* name, std::uint32_t type, const void* data,
                         std::uint32_t size) = 0;
 
-  // Debugger output.
-  virtual void OutputDebugText(const wchar_t* text) = 0;
+  // Debugger output: as in DebugOutput.
 
   // Tick timer bound to a window (no timer procedure: ticks arrive as WM_TIMER).
   virtual std::uintptr_t StartWindowTimer(WindowHandle window, std::uintptr_t id,

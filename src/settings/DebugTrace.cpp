@@ -16,7 +16,7 @@ bool DebugTrace::CheckKey() {
     keyOpened_ = false;
     return keyOpened_;
   }
-  const UniqueRegistryKey key(platform_, platform_.OpenKeyForRead(*rootKey_, subkeyPath_));
+  const UniqueRegistryKey key(registry_, registry_.OpenKeyForRead(*rootKey_, subkeyPath_));
   keyOpened_ = static_cast<bool>(key);
   return keyOpened_;
 }
@@ -24,7 +24,7 @@ bool DebugTrace::CheckKey() {
 bool DebugTrace::Enabled() { return CheckKey(); }
 
 void DebugTrace::Trace(const wchar_t* text) {
-  if (CheckKey()) platform_.OutputDebugText(text);
+  if (CheckKey()) output_.OutputDebugText(text);
 }
 
 }  // namespace ravitor

@@ -4,13 +4,18 @@
 
 #include <optional>
 
-#include "platform/Platform.h"
+#include "platform/DebugOutput.h"
+#include "platform/RegistryReader.h"
 
 namespace ravitor {
 
 class DebugTrace {
  public:
-  explicit DebugTrace(Platform& platform) : platform_(platform) {}
+  DebugTrace(RegistryReader& registry, DebugOutput& output)
+      : registry_(registry), output_(output) {}
+  // A seam that both reads the registry and writes debugger output.
+  template <typename Seam>
+  explicit DebugTrace(Seam& seam) : DebugTrace(static_cast<RegistryReader&>(seam), seam) {}
 
   void Configure(Hive rootKey, const wchar_t* subkeyPath);
   // Whether the switch key exists and can be opened for reading now.
@@ -21,7 +26,8 @@ class DebugTrace {
  private:
   bool CheckKey();
 
-  Platform& platform_;
+  RegistryReader& registry_;
+  DebugOutput& output_;
   bool keyOpened_ = false;
   std::optional<Hive> rootKey_;
   const wchar_t* subkeyPath_ = nullptr;

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "notify/CatalogIds.h"
+#include "platform/Platform.h"
 #include "settings/DebugTrace.h"
 #include "settings/PolicyReader.h"
 

@@ -392,12 +392,14 @@ TEST(SeamCrossings, WhatThePlatformCallsBackIsTheProgramsAndNestsInsideIt) {
   fake.seamObserver = nullptr;
 }
 
-// The names come from the seam's own headers (the platform and the registry
-// reads it shares with the session service), so an operation added there
+// The names come from the seam's own headers (the platform, and the registry
+// reads and debugger output it shares with the session service), so an
+// operation added there
 // cannot be forgotten here.
 std::set<std::string> OperationsDeclaredInTheSeam() {
   std::set<std::string> names;
-  for (const char* path : {RAVITOR_PLATFORM_HEADER, RAVITOR_REGISTRY_READER_HEADER}) {
+  for (const char* path :
+       {RAVITOR_PLATFORM_HEADER, RAVITOR_REGISTRY_READER_HEADER, RAVITOR_DEBUG_OUTPUT_HEADER}) {
     std::ifstream header(path);
     std::stringstream text;
     text << header.rdbuf();
