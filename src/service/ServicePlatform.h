@@ -13,6 +13,8 @@ namespace ravitor::service {
 
 // Opaque; 0 means "none" or "failed".
 enum class TokenHandle : std::uintptr_t {};
+// A process the service holds; never the same value twice, so that an end
+// reported after the handle was closed cannot be taken for another's.
 enum class ProcessHandle : std::uintptr_t {};
 
 inline constexpr std::uint32_t kPathCapacity = 1024;
@@ -21,7 +23,7 @@ inline constexpr std::uint32_t kSidCapacity = 192;
 // Return true to go on with the enumeration.
 using SessionVisitor = bool (*)(std::uint32_t sessionId, void* context);
 using ProcessVisitor = bool (*)(std::uint32_t processId, std::uint32_t sessionId,
-                                const wchar_t* imagePath, void* context);
+                                const wchar_t* fileName, void* context);
 
 class ServicePlatform : public RegistryReader, public DebugOutput {
  public:
@@ -49,8 +51,12 @@ class ServicePlatform : public RegistryReader, public DebugOutput {
   // failure.
   virtual ProcessHandle StartProcessAsUser(TokenHandle token, const wchar_t* path,
                                            std::uint32_t* error) = 0;
-  // Every running process with its session and image path (where readable).
+  // Every running process with its session and its executable's file name.
   virtual bool EnumerateProcesses(ProcessVisitor visitor, void* context) = 0;
+  // The full path of a process's executable; its length, 0 when it cannot
+  // be read.
+  virtual std::uint32_t GetProcessImagePath(std::uint32_t processId, wchar_t* buffer,
+                                            std::uint32_t capacity) = 0;
   // A running process, opened to wait for it; 0 when it cannot be opened.
   virtual ProcessHandle OpenProcessForWait(std::uint32_t processId) = 0;
   // Reports the process's end later, on the service's own thread, as

@@ -29,10 +29,16 @@ struct ProcessSearch {
   std::map<std::uint32_t, std::uint32_t>& found;
 };
 
-bool VisitProcess(std::uint32_t processId, std::uint32_t sessionId, const wchar_t* imagePath,
+// Only a process with the program's file name is asked for its full path.
+bool VisitProcess(std::uint32_t processId, std::uint32_t sessionId, const wchar_t* fileName,
                   void* context) {
   auto& search = *static_cast<ProcessSearch*>(context);
-  if (sessionId != 0 && imagePath != nullptr &&
+  if (sessionId == 0 || fileName == nullptr ||
+      !search.platform.SamePath(fileName, kProgramFileName)) {
+    return true;
+  }
+  wchar_t imagePath[kPathCapacity] = {};
+  if (search.platform.GetProcessImagePath(processId, imagePath, kPathCapacity) > 0 &&
       search.platform.SamePath(imagePath, search.programPath)) {
     search.found.emplace(sessionId, processId);  // the first copy of a session
   }
@@ -172,8 +178,8 @@ void SessionService::OnProcessEnded(ProcessHandle process) {
     RestartOrLeave(sessionId, session);
     return;
   }
-  // Not a copy of a known session (its session has logged off meanwhile).
-  platform_.CloseProcess(process);
+  // An end reported for a copy the service has let go of meanwhile (its
+  // session logged off): its handle is closed already.
 }
 
 // The exit code cannot tell a copy ended by a user from one with nothing to

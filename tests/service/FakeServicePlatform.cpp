@@ -136,12 +136,19 @@ ProcessHandle FakeServicePlatform::StartProcessAsUser(TokenHandle token, const w
 
 bool FakeServicePlatform::EnumerateProcesses(ProcessVisitor visitor, void* context) {
   for (const FakeProcess& process : processes) {
+    const std::wstring fileName = process.imagePath.substr(process.imagePath.rfind(L'\\') + 1);
     if (process.running &&
-        !visitor(process.processId, process.sessionId, process.imagePath.c_str(), context)) {
+        !visitor(process.processId, process.sessionId, fileName.c_str(), context)) {
       break;
     }
   }
   return true;
+}
+
+std::uint32_t FakeServicePlatform::GetProcessImagePath(std::uint32_t processId, wchar_t* buffer,
+                                                       std::uint32_t capacity) {
+  const FakeProcess* process = FindProcess(processId);
+  return process == nullptr || !process->running ? 0 : Copy(process->imagePath, buffer, capacity);
 }
 
 ProcessHandle FakeServicePlatform::OpenProcessForWait(std::uint32_t processId) {

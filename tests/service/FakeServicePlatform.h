@@ -83,6 +83,8 @@ class FakeServicePlatform : public ServicePlatform {
   ProcessHandle StartProcessAsUser(TokenHandle token, const wchar_t* path,
                                    std::uint32_t* error) override;
   bool EnumerateProcesses(ProcessVisitor visitor, void* context) override;
+  std::uint32_t GetProcessImagePath(std::uint32_t processId, wchar_t* buffer,
+                                    std::uint32_t capacity) override;
   ProcessHandle OpenProcessForWait(std::uint32_t processId) override;
   bool WatchProcess(ProcessHandle process) override;
   std::uint32_t ProcessExitCode(ProcessHandle process) override;
