@@ -80,6 +80,9 @@ foreach(program RAVITOR RAVITOR-trace)
   ravitor_sign_target(${program})
 endforeach()
 
+# The session service that keeps RAVITOR.exe in every user session.
+include(${PROJECT_SOURCE_DIR}/cmake/ServiceProgram.cmake)
+
 # Drives a running RAVITOR.exe from another process in tests.
 ravitor_add_windows_program(NAME SessionDriver CONSOLE
   SOURCES tests/driver/SessionDriver.cpp
