@@ -29,11 +29,12 @@ if(RAVITOR_WIXL AND RAVITOR_MSIBUILD AND RAVITOR_MSIINFO)
             -DVERSION=${PROJECT_VERSION}
             -DRAVITOR_EXE=$<TARGET_FILE:RAVITOR>
             -DTRACE_EXE=$<TARGET_FILE:RAVITOR-trace>
+            -DSERVICE_EXE=$<TARGET_FILE:RAVITOR-service>
             -DICON_FILE=${PROJECT_SOURCE_DIR}/res/ravitor.ico
             -DOUTPUT=${RAVITOR_MSI}
             -P ${deploy_source}/BuildMsi.cmake
     ${sign_package}
-    DEPENDS RAVITOR RAVITOR-trace ${RAVITOR_SIGNING_STAMP}
+    DEPENDS RAVITOR RAVITOR-trace RAVITOR-service ${RAVITOR_SIGNING_STAMP}
             ${deploy_source}/TolvexPellanSessionTimers.wxs
             ${deploy_source}/BuildMsi.cmake
             ${PROJECT_SOURCE_DIR}/res/ravitor.ico

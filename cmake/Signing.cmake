@@ -1,5 +1,6 @@
-# Authenticode signing of what is shipped: RAVITOR.exe, RAVITOR-trace.exe and
-# the installer package, with osslsigncode (Debian package osslsigncode).
+# Authenticode signing of what is shipped: RAVITOR.exe, RAVITOR-trace.exe,
+# RAVITOR-service.exe and the installer package, with osslsigncode (Debian
+# package osslsigncode).
 #
 #   RAVITOR_SIGNING_CERTIFICATE     a PKCS#12 file (.pfx) holding the
 #                                   code-signing certificate and its key
@@ -32,7 +33,7 @@ if(RAVITOR_SIGNING_CERTIFICATE)
     message(FATAL_ERROR "RAVITOR_SIGNING_CERTIFICATE is set but osslsigncode is not installed "
                         "(Debian package osslsigncode)")
   endif()
-  message(STATUS "Signing RAVITOR.exe, RAVITOR-trace.exe and the package with "
+  message(STATUS "Signing RAVITOR.exe, RAVITOR-trace.exe, RAVITOR-service.exe and the package with "
                  "${RAVITOR_SIGNING_CERTIFICATE}")
   # The command up to the file, for POST_BUILD steps and the package; the
   # file and then RAVITOR_SIGN_SCRIPT follow (cmake takes -D only before -P).

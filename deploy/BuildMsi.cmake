@@ -1,15 +1,17 @@
 # Builds the Windows Installer package from deploy/TolvexPellanSessionTimers.wxs
-# with wixl, then corrects two tables that wixl 0.101 cannot author. Run as
+# with wixl, then corrects what wixl 0.101 cannot author. Run as
 #
 #   cmake -DWIXL=... -DMSIBUILD=... -DMSIINFO=... -DSOURCE=....wxs
-#         -DVERSION=1.3.0.9 -DRAVITOR_EXE=... -DTRACE_EXE=... -DICON_FILE=...
+#         -DVERSION=1.3.0.9 -DRAVITOR_EXE=... -DTRACE_EXE=... -DSERVICE_EXE=...
+#         -DICON_FILE=...
 #         -DOUTPUT=....msi -P BuildMsi.cmake
 #
 # The msi target of cmake/Deployment.cmake runs it; tests/deploy runs it again
 # with another VERSION to get a package that upgrades the first.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(variable WIXL MSIBUILD MSIINFO SOURCE VERSION RAVITOR_EXE TRACE_EXE ICON_FILE OUTPUT)
+foreach(variable WIXL MSIBUILD MSIINFO SOURCE VERSION RAVITOR_EXE TRACE_EXE SERVICE_EXE ICON_FILE
+                 OUTPUT)
   if(NOT DEFINED ${variable} OR "${${variable}}" STREQUAL "")
     message(FATAL_ERROR "BuildMsi.cmake needs -D${variable}=...")
   endif()
@@ -18,7 +20,7 @@ endforeach()
 # wixl opens each source file relative to the .wxs file's folder and rejects
 # absolute paths.
 get_filename_component(source_dir "${SOURCE}" DIRECTORY)
-foreach(variable RAVITOR_EXE TRACE_EXE ICON_FILE)
+foreach(variable RAVITOR_EXE TRACE_EXE SERVICE_EXE ICON_FILE)
   if(NOT EXISTS "${${variable}}")
     message(FATAL_ERROR "${variable}: ${${variable}} does not exist")
   endif()
@@ -32,6 +34,7 @@ execute_process(
           -D "Version=${VERSION}"
           -D "RavitorExe=${relative_RAVITOR_EXE}"
           -D "TraceExe=${relative_TRACE_EXE}"
+          -D "ServiceExe=${relative_SERVICE_EXE}"
           -D "IconFile=${relative_ICON_FILE}"
           -o "${partial}" "${SOURCE}"
   RESULT_VARIABLE wixl_result
@@ -64,29 +67,57 @@ function(export_table table out)
 endfunction()
 
 # 1. The message files are REG_EXPAND_SZ, as the program itself writes them:
-#    in the Registry table that is a value starting with "#%".
-export_table(Registry registry)
-foreach(name EventMessageFile CategoryMessageFile)
-  if(NOT registry MATCHES "\t([0-9]+)\t([^\t\r\n]*)\t${name}\t([^\t\r\n]*)\t([^\t\r\n]+)")
-    file(REMOVE "${partial}")
-    message(FATAL_ERROR "no Registry row named ${name} in ${SOURCE}")
-  endif()
-  set(source_root "${CMAKE_MATCH_1}")
-  set(source_key "${CMAKE_MATCH_2}")
-  set(source_component "${CMAKE_MATCH_4}")
-  set(value "${CMAKE_MATCH_3}")
-  if(NOT value MATCHES "^#%")
-    run_query("UPDATE `Registry` SET `Value` = '#%${value}' WHERE `Name` = '${name}'")
-  endif()
-endforeach()
-
-# 2. The event source's key goes as a whole on uninstall, whatever else was
+#    in the Registry table that is a value starting with "#%". Each row is
+#    changed by its own key: the program and the service have one each.
+# 2. Each event source's key goes as a whole on uninstall, whatever else was
 #    written into it: a row named "-" without a value (what WiX writes for
 #    RegistryKey ForceDeleteOnUninstall="yes", which wixl ignores; its
-#    Action="createAndRemoveOnUninstall" would write "*" instead).
-run_query("INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('RemoveEventSourceKey', ${source_root}, '${source_key}', '-', '${source_component}')")
+#    Action="createAndRemoveOnUninstall" would write "*" instead), in the
+#    component of the source's message file.
+export_table(Registry registry)
+string(REPLACE "\r\n" "\n" registry "${registry}")
+string(REPLACE "\n" ";" registry_rows "${registry}")
+set(sources 0)
+foreach(row IN LISTS registry_rows)
+  # Registry, Root, Key, Name, Value, Component_
+  if(NOT row MATCHES "^([^\t]+)\t([0-9]+)\t([^\t]*)\t(EventMessageFile|CategoryMessageFile)\t([^\t]*)\t([^\t]+)$")
+    continue()
+  endif()
+  set(row_id "${CMAKE_MATCH_1}")
+  set(row_root "${CMAKE_MATCH_2}")
+  set(row_key "${CMAKE_MATCH_3}")
+  set(row_name "${CMAKE_MATCH_4}")
+  set(row_value "${CMAKE_MATCH_5}")
+  set(row_component "${CMAKE_MATCH_6}")
+  if(NOT row_value MATCHES "^#%")
+    run_query("UPDATE `Registry` SET `Value` = '#%${row_value}' WHERE `Registry` = '${row_id}'")
+  endif()
+  if(row_name STREQUAL "EventMessageFile")
+    math(EXPR sources "${sources} + 1")
+    run_query("INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('RemoveEventSourceKey${sources}', ${row_root}, '${row_key}', '-', '${row_component}')")
+  endif()
+endforeach()
+if(sources EQUAL 0)
+  file(REMOVE "${partial}")
+  message(FATAL_ERROR "no Registry row named EventMessageFile in ${SOURCE}")
+endif()
 
-# 3. MajorUpgrade's row finds versions below this one only. Windows Installer
+# 3. The two ways of starting RAVITOR.exe are components with conditions
+#    on the public property START_METHOD, which wixl cannot author. The
+#    property is not remembered; a condition that is false while uninstalling
+#    would leave the component behind, so both are true then.
+run_query("UPDATE `Component` SET `Condition` = 'START_METHOD = \"RunKey\" OR REMOVE ~= \"ALL\"' WHERE `Component` = 'RunKeyStart'")
+run_query("UPDATE `Component` SET `Condition` = 'START_METHOD = \"Service\" OR REMOVE ~= \"ALL\"' WHERE `Component` = 'SessionService'")
+# A property given on the command line reaches the installation's server
+# side, where the components are chosen, only when it is listed as secure.
+export_table(Property properties)
+if(NOT properties MATCHES "\nSecureCustomProperties\t([^\r\n]*)")
+  file(REMOVE "${partial}")
+  message(FATAL_ERROR "no SecureCustomProperties in the Property table")
+endif()
+run_query("UPDATE `Property` SET `Value` = '${CMAKE_MATCH_1};START_METHOD' WHERE `Property` = 'SecureCustomProperties'")
+
+# 4. MajorUpgrade's row finds versions below this one only. Windows Installer
 #    compares three fields, so 1.3.0.9 counts as equal to 1.3.0.10, and the
 #    newer package would install beside the older. Including the maximum
 #    (msidbUpgradeAttributesVersionMaxInclusive) lets it replace it. Attributes

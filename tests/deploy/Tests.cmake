@@ -6,11 +6,12 @@
 ravitor_add_windows_program(NAME RunKeyStarter CONSOLE
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/RunKeyStarter.cpp)
 
-# The package and the two programs it must hold, byte for byte.
+# The package and the three programs it must hold, byte for byte.
 set(package_and_programs
   --msi ${RAVITOR_MSI}
   --ravitor $<TARGET_FILE:RAVITOR>
-  --trace $<TARGET_FILE:RAVITOR-trace>)
+  --trace $<TARGET_FILE:RAVITOR-trace>
+  --service $<TARGET_FILE:RAVITOR-service>)
 
 add_test(NAME DeployPackageTables
   COMMAND ${RAVITOR_TEST_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_msi.py
@@ -48,3 +49,11 @@ add_test(NAME DeploySigning
           --cmake ${CMAKE_COMMAND}
           "--signing-certificate=${RAVITOR_SIGNING_CERTIFICATE}")
 set_tests_properties(DeploySigning PROPERTIES TIMEOUT 600)
+# The package's default start method under Wine: the session service keeps
+# RAVITOR.exe in the session, brings it back when it is ended while there is
+# something to enforce, and goes with the package.
+add_test(NAME DeployServiceUnderWine
+  COMMAND ${RAVITOR_TEST_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/service_test.py
+          ${package_and_programs}
+          --driver $<TARGET_FILE:SessionDriver>)
+set_tests_properties(DeployServiceUnderWine PROPERTIES TIMEOUT 300)

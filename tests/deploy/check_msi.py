@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """Checks the tables of TolvexPellanSessionTimers-<version>-x64.msi with
 msiinfo and msiextract: the product's identity, where it installs what, the
-registry values it writes, against what the program itself writes, and that
-it upgrades earlier builds and starts nothing."""
+registry values it writes, against what the program and the session service
+use, the two start methods chosen by START_METHOD, the service it installs,
+and that it upgrades earlier builds."""
+import re
 import argparse
 import filecmp
 import os
@@ -22,6 +24,11 @@ RUN_KEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
 EVENT_LOG_KEY = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\"
 HKLM = "2"  # Registry.Root
 COMPONENT_64BIT = 256  # msidbComponentAttributes64bit
+PROGRAMS = ("RAVITOR.exe", "RAVITOR-trace.exe", "RAVITOR-service.exe")
+SERVICE_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL = 16, 2, 1
+# msidbServiceControlEvent: start on install, stop on install and uninstall,
+# delete on uninstall.
+SERVICE_CONTROL_EVENTS = 0x001 | 0x002 | 0x020 | 0x080
 UPGRADE_MIGRATE_FEATURES = 0x1
 UPGRADE_ONLY_DETECT = 0x2
 UPGRADE_MIN_INCLUSIVE = 0x100
@@ -40,6 +47,11 @@ class PackageTest(unittest.TestCase):
         cls.files = {long_name(row["FileName"]): row for row in cls.package.rows("File")}
         cls.components = {row["Component"]: row for row in cls.package.rows("Component")}
         cls.registry = cls.package.rows("Registry")
+        cls.built = dict(zip(PROGRAMS, (arguments.ravitor, arguments.trace, arguments.service)))
+
+    def service_name(self, constant):
+        text = source_facts.read(SOURCE, "src/service/ServiceNames.h")
+        return re.search(rf'{constant} = L"([^"]+)";', text).group(1)
 
     def test_identity_properties(self):
         self.assertEqual(self.properties["ProductName"], "Tolvex Pellan Session Timers")
@@ -68,14 +80,13 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(len(folder), 1, directories)
         self.assertEqual(folder[0]["Directory_Parent"], "ProgramFiles64Folder")
         self.assertEqual(directories["ProgramFiles64Folder"]["Directory_Parent"], "TARGETDIR")
-        for name in ("RAVITOR.exe", "RAVITOR-trace.exe"):
+        for name in PROGRAMS:
             component = self.components[self.files[name]["Component_"]]
             self.assertEqual(component["Directory_"], folder[0]["Directory"], name)
 
-    def test_files_are_exactly_the_two_programs_and_key_paths_of_64_bit_components(self):
-        self.assertEqual(set(self.files), {"RAVITOR.exe", "RAVITOR-trace.exe"})
-        for name, built in (("RAVITOR.exe", arguments.ravitor),
-                            ("RAVITOR-trace.exe", arguments.trace)):
+    def test_files_are_exactly_the_programs_and_key_paths_of_64_bit_components(self):
+        self.assertEqual(set(self.files), set(PROGRAMS))
+        for name, built in self.built.items():
             row = self.files[name]
             self.assertEqual(int(row["FileSize"]), os.path.getsize(built), name)
             component = self.components[row["Component_"]]
@@ -88,8 +99,7 @@ class PackageTest(unittest.TestCase):
             result = subprocess.run([arguments.msiextract, "-C", target, arguments.msi],
                                     capture_output=True, timeout=60)
             self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
-            for name, built in (("RAVITOR.exe", arguments.ravitor),
-                                ("RAVITOR-trace.exe", arguments.trace)):
+            for name, built in self.built.items():
                 extracted = os.path.join(target, INSTALL_FOLDER, name)
                 self.assertTrue(filecmp.cmp(extracted, built, shallow=False), name)
 
@@ -100,7 +110,52 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(rows[0]["Root"], HKLM)
         self.assertEqual(rows[0]["Name"], "Tolvex Pellan Session Timers")
         self.assertEqual(rows[0]["Value"], f'"[#{ravitor["File"]}]"')
-        self.assertEqual(rows[0]["Component_"], ravitor["Component_"])
+        # Only with START_METHOD=RunKey, in a component of its own.
+        component = self.components[rows[0]["Component_"]]
+        self.assertEqual(component["Condition"], 'START_METHOD = "RunKey" OR REMOVE ~= "ALL"')
+        self.assertEqual(component["KeyPath"], rows[0]["Registry"])
+        self.assertTrue(int(component["Attributes"]) & COMPONENT_64BIT)
+
+    def test_start_method_is_a_secure_public_property_with_two_values(self):
+        self.assertEqual(self.properties["START_METHOD"], "Service")
+        self.assertIn("START_METHOD", self.properties["SecureCustomProperties"].split(";"))
+        conditions = [row["Condition"] for row in self.package.rows("LaunchCondition")]
+        self.assertIn('START_METHOD = "Service" OR START_METHOD = "RunKey"', conditions)
+
+    def test_session_service_is_installed_started_and_removed_with_the_package(self):
+        service = self.files["RAVITOR-service.exe"]
+        component = self.components[service["Component_"]]
+        self.assertEqual(component["Condition"], 'START_METHOD = "Service" OR REMOVE ~= "ALL"')
+        installs = self.package.rows("ServiceInstall")
+        self.assertEqual(len(installs), 1, installs)
+        install = installs[0]
+        self.assertEqual(install["Name"], self.service_name("kServiceName"))
+        self.assertEqual(install["DisplayName"], self.service_name("kServiceDisplayName"))
+        self.assertEqual((int(install["ServiceType"]), int(install["StartType"]),
+                          int(install["ErrorControl"])),
+                         (SERVICE_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL))
+        self.assertEqual(install["StartName"], "", "LocalSystem")
+        self.assertEqual(install["Arguments"], "", "no command line")
+        self.assertEqual(install["Component_"], service["Component_"])
+        controls = self.package.rows("ServiceControl")
+        self.assertEqual(len(controls), 1, controls)
+        self.assertEqual(controls[0]["Name"], install["Name"])
+        self.assertEqual(int(controls[0]["Event"]), SERVICE_CONTROL_EVENTS)
+        self.assertEqual(controls[0]["Wait"], "1")
+        self.assertEqual(controls[0]["Component_"], service["Component_"])
+        sequence = {row["Action"] for row in self.package.rows("InstallExecuteSequence")}
+        self.assertLessEqual({"StopServices", "DeleteServices", "InstallServices",
+                              "StartServices"}, sequence)
+
+    def test_service_event_source_names_the_service_as_its_message_file(self):
+        service = self.files["RAVITOR-service.exe"]
+        key = EVENT_LOG_KEY + self.service_name("kEventSourceName")
+        rows = {row["Name"]: row for row in self.registry if row["Key"] == key}
+        self.assertEqual({name: row["Value"] for name, row in rows.items()}, {
+            "EventMessageFile": f"#%[#{service['File']}]", "TypesSupported": "#7", "-": ""})
+        for row in rows.values():
+            self.assertEqual(row["Root"], HKLM)
+            self.assertEqual(row["Component_"], service["Component_"])
 
     def test_event_source_has_the_values_the_program_writes(self):
         ravitor = self.files["RAVITOR.exe"]
@@ -119,12 +174,13 @@ class PackageTest(unittest.TestCase):
             self.assertEqual(row["Component_"], ravitor["Component_"])
 
     def test_writes_nothing_else_to_the_registry(self):
-        allowed = {RUN_KEY, EVENT_LOG_KEY + source_facts.application_name(SOURCE)}
+        allowed = {RUN_KEY, EVENT_LOG_KEY + source_facts.application_name(SOURCE),
+                   EVENT_LOG_KEY + self.service_name("kEventSourceName")}
         self.assertEqual({row["Key"] for row in self.registry}, allowed)
         self.assertFalse([row for row in self.registry if "Policies" in row["Key"]])
 
-    def test_starts_nothing_while_installing(self):
-        for table in ("CustomAction", "ServiceInstall", "ServiceControl", "Shortcut"):
+    def test_runs_no_custom_action_and_adds_no_shortcut(self):
+        for table in ("CustomAction", "Shortcut"):
             self.assertEqual(self.package.rows(table), [], table)
 
     def test_every_component_belongs_to_the_installed_feature(self):
@@ -176,6 +232,7 @@ if __name__ == "__main__":
     parser.add_argument("--msi", required=True)
     parser.add_argument("--ravitor", required=True)
     parser.add_argument("--trace", required=True)
+    parser.add_argument("--service", required=True)
     parser.add_argument("--version", required=True)
     parser.add_argument("--msiinfo", default="msiinfo")
     parser.add_argument("--msiextract", default="msiextract")

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""Installs TolvexPellanSessionTimers-<version>-x64.msi silently into a
-throw-away 64-bit Wine prefix, checks the files and every registry value it
-writes, starts RAVITOR.exe from the Run value's command line, uninstalls it
+"""Installs TolvexPellanSessionTimers-<version>-x64.msi silently, with
+START_METHOD=RunKey, into a throw-away 64-bit Wine prefix, checks the files
+and every registry value it writes (and that no service is installed),
+starts RAVITOR.exe from the Run value's command line, uninstalls it
 and checks that all it wrote is gone and the policies are not. A second test
 upgrades it in place with a build that differs in the fourth version field."""
 import argparse
@@ -25,6 +26,7 @@ RUN_KEY_32 = r"HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\Microsoft\Windows\Current
 SOURCE_KEY = ("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\"
               + PRODUCT)
 UNINSTALL_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+SERVICE_KEY = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\TolvexPellanSessionTimers"
 PRODUCT_POLICY = r"Software\Policies\Brevane\Tolvex Pellan Session Timers"
 TS_POLICY = r"SOFTWARE\Policies\Microsoft\Windows NT\Terminal Services"
 # Policies as Group Policy leaves them, and another program's start entry.
@@ -105,8 +107,10 @@ class InstallTest(unittest.TestCase):
         self.wine = WinePrefix()
         self.addCleanup(self.wine.close)
 
+    # These tests start RAVITOR.exe from the Run value; the session service
+    # has tests of its own (service_test.py).
     def install(self, msi):
-        code, log = self.wine.msiexec("/i", msi)
+        code, log = self.wine.msiexec("/i", msi, "START_METHOD=RunKey")
         self.assertEqual(code, 0, f"msiexec /i {msi}:\n{log}")
 
     def uninstall(self, msi):
@@ -161,6 +165,7 @@ class InstallTest(unittest.TestCase):
         self.assert_installed()
         product_code = self.product_code(arguments.msi)
         self.assertIsNotNone(self.wine.query(f"{UNINSTALL_KEY}\\{product_code}"))
+        self.assertIsNone(self.wine.query(SERVICE_KEY), "the Run key instead of the service")
 
         # Started the way the shell starts the Run value at logon; with
         # RunRAVITOR 0 it must end at once with code 0.
@@ -189,7 +194,8 @@ class InstallTest(unittest.TestCase):
             [arguments.cmake, f"-DWIXL={arguments.wixl}", f"-DMSIBUILD={arguments.msibuild}",
              f"-DMSIINFO={arguments.msiinfo}", f"-DSOURCE={arguments.wxs}",
              f"-DVERSION={later}", f"-DRAVITOR_EXE={arguments.ravitor}",
-             f"-DTRACE_EXE={arguments.trace}", f"-DICON_FILE={arguments.icon}",
+             f"-DTRACE_EXE={arguments.trace}", f"-DSERVICE_EXE={arguments.service}",
+             f"-DICON_FILE={arguments.icon}",
              f"-DOUTPUT={later_msi}", "-P", arguments.build_script],
             capture_output=True, timeout=120)
         self.assertEqual(build.returncode, 0, build.stderr.decode(errors="replace"))
@@ -202,7 +208,7 @@ class InstallTest(unittest.TestCase):
         self.install(newer_msi)
         # Windows Installer ends a failed launch condition with 1603; Wine's
         # msiexec ends it with another code, so only the refusal is checked.
-        code, log = self.wine.msiexec("/i", arguments.msi)
+        code, log = self.wine.msiexec("/i", arguments.msi, "START_METHOD=RunKey")
         self.assertNotEqual(code, 0, f"installing {arguments.version} over {newer}:\n{log}")
         entry = self.wine.query(f"{UNINSTALL_KEY}\\{newer_code}")
         self.assertEqual(entry.get("DisplayVersion"), ("REG_SZ", newer))
@@ -236,7 +242,7 @@ class InstallTest(unittest.TestCase):
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    for option in ("msi", "ravitor", "trace", "starter", "version", "cmake", "build-script", "wxs",
+    for option in ("msi", "ravitor", "trace", "service", "starter", "version", "cmake", "build-script", "wxs",
                    "icon", "wixl", "msibuild", "msiinfo"):
         parser.add_argument("--" + option, required=True)
     arguments, rest = parser.parse_known_args()

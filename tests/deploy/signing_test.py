@@ -79,8 +79,8 @@ class SignedBuild(unittest.TestCase):
              "-DRAVITOR_SIGNING_PASSWORD_FILE=" + password], cwd=arguments.source)
         checked([arguments.cmake, "--build", cls.build, "--parallel", "2", "--target", "msi"])
         cls.msi = os.path.join(cls.build, os.path.basename(arguments.msi))
-        cls.shipped = [os.path.join(cls.build, name) for name in ("RAVITOR.exe",
-                                                                  "RAVITOR-trace.exe")]
+        cls.shipped = [os.path.join(cls.build, name)
+                       for name in ("RAVITOR.exe", "RAVITOR-trace.exe", "RAVITOR-service.exe")]
 
     @classmethod
     def tearDownClass(cls):
@@ -90,7 +90,7 @@ class SignedBuild(unittest.TestCase):
         return run(["osslsigncode", "verify", "-CAfile", ca, "-in", path])
 
     def test_every_shipped_file_is_signed_by_the_configured_certificate(self):
-        self.assertIn("Signing RAVITOR.exe, RAVITOR-trace.exe and the package",
+        self.assertIn("Signing RAVITOR.exe, RAVITOR-trace.exe, RAVITOR-service.exe and the package",
                       self.configure_output)
         for path in self.shipped + [self.msi]:
             with self.subTest(file=os.path.basename(path)):
@@ -134,7 +134,7 @@ class UnsignedBuild(unittest.TestCase):
             self.skipTest("this build is configured to sign")
 
     def test_the_ordinary_build_carries_no_signature(self):
-        for path in (arguments.ravitor, arguments.trace):
+        for path in (arguments.ravitor, arguments.trace, arguments.service):
             with self.subTest(file=os.path.basename(path)):
                 self.assertFalse(has_signature(path))
         code, output = run(["osslsigncode", "verify", "-in", arguments.msi])
@@ -143,7 +143,7 @@ class UnsignedBuild(unittest.TestCase):
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    for name in ("source", "cmake", "msi", "ravitor", "trace", "driver"):
+    for name in ("source", "cmake", "msi", "ravitor", "trace", "service", "driver"):
         parser.add_argument("--" + name, required=True)
     parser.add_argument("--signing-certificate", default="")
     arguments, rest = parser.parse_known_args()

@@ -34,6 +34,7 @@ const wchar_t* const kUsage =
     L"  post MESSAGE WPARAM       post any message (lParam 0)\n"
     L"  send MESSAGE WPARAM       send any message (lParam 0) and wait for it\n"
     L"  tick [COUNT [ID]]         send WM_TIMER ID (151) COUNT (1) times\n"
+    L"  terminate                 end the program's process as Task Manager does (exit code 1)\n"
     L"  session CODE              send WM_WTSSESSION_CHANGE CODE\n"
     L"  setting [TEXT]            send WM_SETTINGCHANGE with TEXT (none: no string)\n"
     L"  endsession WPARAM         send WM_ENDSESSION\n"
@@ -93,9 +94,23 @@ int Find() {
   const HWND window = FindApplicationWindow();
   if (window == nullptr) return 1;
   const std::wstring title = TextOf(window);
+  DWORD processId = 0;
+  ::GetWindowThreadProcessId(window, &processId);
   PrintUtf8(L"{\"title\": " + Json(title) + L", \"visible\": " +
-            (::IsWindowVisible(window) ? L"true" : L"false") + L"}\n");
+            (::IsWindowVisible(window) ? L"true" : L"false") + L", \"pid\": " +
+            std::to_wstring(processId) + L"}\n");
   return title == kApplicationName && !::IsWindowVisible(window) ? 0 : 2;
+}
+
+// Ends the program's process the way Task Manager does: at once, exit code 1.
+int Terminate() {
+  const HWND window = FindApplicationWindow();
+  if (window == nullptr) return 1;
+  DWORD processId = 0;
+  ::GetWindowThreadProcessId(window, &processId);
+  const unique_handle process(::OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+  if (!process) return 3;
+  return ::TerminateProcess(process.get(), 1) ? 0 : 3;
 }
 
 int Post(UINT message, WPARAM wParam) {
@@ -355,6 +370,7 @@ int Dispatch(int argc, wchar_t** argv) {
   const std::wstring command = argc >= 2 ? argv[1] : L"";
   const auto argument = [&](int index) { return index < argc ? argv[index] : nullptr; };
   if (command == L"find") return Find();
+  if (command == L"terminate") return Terminate();
   if (command == L"post" && argc >= 4)
     return Post(static_cast<UINT>(Number(argv[2])), Number(argv[3]));
   if (command == L"send" && argc >= 4) {
