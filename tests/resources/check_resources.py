@@ -18,6 +18,7 @@ from catalog import MC, parse_mc  # noqa: E402
 
 EXE = os.environ.get("RAVITOR_EXE", "build/windows/RAVITOR.exe")
 TRACE_EXE = os.environ.get("RAVITOR_TRACE_EXE", "build/windows/RAVITOR-trace.exe")
+SERVICE_EXE = os.environ.get("RAVITOR_SERVICE_EXE", "build/windows/RAVITOR-service.exe")
 APP_NAME = "Tolvex Pellan Session Timers"
 ENGLISH = 1033
 LANGUAGES = [1025, 1028, 1029, 1030, 1031, 1032, 1033, 1034, 1035, 1036, 1037, 1038, 1040, 1041,
@@ -265,7 +266,61 @@ class TraceViewerStamp(unittest.TestCase):
             "LegalCopyright": "Copyright (C) Brevane. All rights reserved."})
 
 
+def service_catalogue():
+    """{message id: English text} of res/service/service-messages.mc."""
+    with open(os.path.join(SOURCE, "res", "service", "service-messages.mc"), encoding="ascii",
+              newline="") as f:
+        text = f.read()
+    return {int(number): body for number, body in
+            re.findall(r"MessageId=(\d+)\r\nSymbolicName=\w+\r\nLanguage=English\r\n(.*?)\r\n\.\r\n",
+                       text, re.DOTALL)}
+
+
+class ServiceStamp(unittest.TestCase):
+    """RAVITOR-service.exe: a console-subsystem service with the same stamp,
+    only DLLs that Windows ships, and the message table of its records."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.pe = pefile.PE(SERVICE_EXE)
+        cls.resources = resources_of(cls.pe)
+
+    def test_is_a_terminal_server_aware_program_of_system_dlls(self):
+        self.assertEqual(self.pe.OPTIONAL_HEADER.Subsystem, 3)  # IMAGE_SUBSYSTEM_WINDOWS_CUI
+        self.assertTrue(self.pe.OPTIONAL_HEADER.DllCharacteristics
+                        & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE)
+        dlls = {e.dll.decode().lower() for e in self.pe.DIRECTORY_ENTRY_IMPORT}
+        self.assertLessEqual(dlls, {"kernel32.dll", "advapi32.dll", "wtsapi32.dll", "userenv.dll",
+                                    "msvcrt.dll"})
+
+    def test_manifest(self):
+        self.assertEqual(manifest_facts(self.resources[(RT_MANIFEST, 1, ENGLISH)]), {
+            "identity": ("Brevane.TolvexPellanSessionTimers.RAVITOR-service", dotted_version()),
+            "execution levels": ["asInvoker"], "supported": SUPPORTED_OS, "dpi": {},
+            "common controls": []})
+
+    def test_version_information(self):
+        major, minor, patch, tweak = project_version()
+        fixed = self.pe.VS_FIXEDFILEINFO[0]
+        self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS),
+                         (major << 16 | minor, patch << 16 | tweak))
+        languages, values = version_strings(self.pe)
+        self.assertEqual(languages, [b"040904B0"])
+        self.assertEqual((values["CompanyName"], values["ProductName"], values["OriginalFilename"]),
+                         ("Brevane", APP_NAME, "RAVITOR-service.exe"))
+
+    def test_message_table_holds_the_records(self):
+        texts = parse_message_table(self.resources[(RT_MESSAGETABLE, 1, ENGLISH)])
+        expected = service_catalogue()
+        self.assertEqual(sorted(expected), [1001, 1002])
+        self.assertEqual({mid: text.rstrip("\r\n") for mid, text in texts.items()}, expected)
+        for text in texts.values():
+            self.assertIn("%1", text)
+
+
 if __name__ == "__main__":
+    if len(sys.argv) > 3:
+        SERVICE_EXE = sys.argv.pop(3)
     if len(sys.argv) > 2:
         TRACE_EXE = sys.argv.pop(2)
     if len(sys.argv) > 1:
