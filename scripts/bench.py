@@ -18,6 +18,9 @@ executable (and for the prefix's wineserver, which does the registry and
 message work a Windows kernel would do), since Wine's own counters for
 another process are incomplete.
 
+Then the session service's idle cost against a bare service
+(scripts/bench_service.py).
+
 Writes build/bench/results.json and build/bench/report.md; with --write-docs
 also the figures block of docs/PERFORMANCE.md."""
 import argparse
@@ -35,6 +38,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
 from winesession import (HKLM, TRACE_KEY, TS_KEY, DriverFailed, PrefixTemplate,  # noqa: E402
                          WineSession, wait_until)
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from bench_service import run_service, service_table  # noqa: E402
 
 DOCS = os.path.join(ROOT, "docs", "PERFORMANCE.md")
 BEGIN_MARK = "<!-- bench:begin -->"
@@ -539,6 +544,8 @@ def report(results):
         lines += native_table(results["native"])
     if all(name in results for name in ("RAVITOR", "Floor", "FloorChecks")):
         lines += wine_table(results)
+    if all(name in results for name in ("Service", "FloorService")):
+        lines += service_table(results)
     return "\n".join(lines)
 
 
@@ -565,6 +572,9 @@ def main():
     parser.add_argument("--idle-periods", type=int, default=3)
     parser.add_argument("--skip-native", action="store_true")
     parser.add_argument("--skip-wine", action="store_true")
+    parser.add_argument("--skip-service", action="store_true")
+    parser.add_argument("--service-idle-seconds", type=int, default=60)
+    parser.add_argument("--service-idle-periods", type=int, default=3)
     parser.add_argument("--write-docs", action="store_true",
                         help="replace the figures block of docs/PERFORMANCE.md")
     options = parser.parse_args()
@@ -577,6 +587,11 @@ def main():
         run_native(options, results)
     if not options.skip_wine:
         run_wine(options, results)
+    if not options.skip_service:
+        print(f"The session service and a bare service idle for "
+              f"{options.service_idle_periods} periods of {options.service_idle_seconds} s...",
+              flush=True)
+        run_service(options, results)
     with open(os.path.join(options.output, "results.json"), "w") as f:
         json.dump(results, f, indent=2, ensure_ascii=False)
     text = report(results)
