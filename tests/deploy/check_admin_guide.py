@@ -166,6 +166,49 @@ class AdminGuideTest(unittest.TestCase):
             text = re.search(rf'VALUE "{value}", "([^"]+)"', resources).group(1)
             self.assertIn(f'"{text}"', guide, value)
 
+    def test_session_service_names_records_and_bound(self):
+        names = source_facts.read(self.source, "src/service/ServiceNames.h")
+
+        def constant(name):
+            return re.search(rf"{name} = (?:L\"([^\"]+)\"|(\d+))", names).group(1, 2)
+
+        service = constant("kServiceName")[0]
+        source = constant("kEventSourceName")[0]
+        self.assertIn(f"`{service}`", self.guide)
+        self.assertIn(f"sc query {service}", self.guide)
+        self.assertIn(f"`{source}`", self.guide)
+        self.assertIn(f"Provider[@Name='{source}']", self.guide)
+        self.assertIn(f'Name="{service}"', self.wxs)
+
+        catalogue = source_facts.read(self.source, "res/service/service-messages.mc")
+        texts = dict(re.findall(r"MessageId=(\d+)\r?\nSymbolicName=\w+\r?\nLanguage=English\r?\n"
+                                r"(.*?)\r?\n\.", catalogue, re.DOTALL))
+        rows = {row["Event"]: row for row in source_facts.markdown_table(
+            section(self.guide, "### Seeing that it works"), "Event")}
+        self.assertEqual(set(rows), set(texts))
+        self.assertEqual(set(rows), {constant("kCouldNotStartEvent")[1],
+                                     constant("kGaveUpRestartingEvent")[1]})
+        for event, text in texts.items():
+            self.assertEqual(rows[event]["Text"], text, event)
+        self.assertEqual(rows[constant("kCouldNotStartEvent")[1]]["Type"], "Error")
+        self.assertEqual(rows[constant("kGaveUpRestartingEvent")[1]]["Type"], "Warning")
+
+        # "six ends within ten minutes": the first start and the restarts allowed.
+        limit = int(constant("kRestartLimit")[1])
+        minutes = re.search(r"kRestartWindowMs = (\d+) \* 60 \* 1000", names).group(1)
+        words = {5: "five", 6: "six", 10: "ten"}
+        self.assertIn(f"{words[limit + 1]} times within {words[int(minutes)]} minutes",
+                      flat(self.guide))
+        self.assertIn(f"{words[limit]} restarts", flat(self.guide))
+
+    def test_start_methods_are_the_packages(self):
+        values = set(re.findall(r'START_METHOD = "(\w+)"', self.wxs))
+        self.assertEqual(values, {"Service", "RunKey"})
+        default = re.search(r'<Property Id="START_METHOD" Value="(\w+)"', self.wxs).group(1)
+        self.assertIn(f"`START_METHOD={default}`, the default", self.guide)
+        refusal = re.search(r'<Condition Message="([^"]+)">START_METHOD', self.wxs).group(1)
+        self.assertIn(f'("{refusal}")', flat(self.guide))
+
     def test_one_copy_per_session(self):
         application = source_facts.read(self.source, "src/app/Application.h")
         line = re.search(r'kAnotherInstanceTrace =\s*L"([^"]+)";', application).group(1)
@@ -179,7 +222,8 @@ class AdminGuideTest(unittest.TestCase):
         logged_off = int(re.search(r"kSessionLoggedOffEvent = (\d+);", ids).group(1))
         disconnected = int(re.search(r"kSessionDisconnectedEvent = (\d+);", ids).group(1))
         category = int(re.search(r"kCategoryWtsEvent = (\d+);", ids).group(1))
-        rows = {int(row["Event"]): row for row in source_facts.markdown_table(self.guide, "Event")}
+        records = section(self.guide, "### The event log")
+        rows = {int(row["Event"]): row for row in source_facts.markdown_table(records, "Event")}
         self.assertEqual(set(rows), {logged_off, disconnected})
         self.assertIn("logged off", rows[logged_off]["Written when"])
         self.assertIn("disconnected", rows[disconnected]["Written when"])
