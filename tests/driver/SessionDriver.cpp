@@ -102,6 +102,21 @@ int Find() {
   return title == kApplicationName && !::IsWindowVisible(window) ? 0 : 2;
 }
 
+// Moves the pointer and waits until the display has it there. Under Wine,
+// SetCursorPos asks the X server to warp the pointer, and GetCursorPos asks
+// the X server back only once the last move is over 100 ms old; a box mapped
+// later under a pointer that was not moved would make Wine report a mouse
+// move that nobody made.
+int Park(int x, int y) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    if (!::SetCursorPos(x, y)) return 3;
+    ::Sleep(150);
+    POINT position{};
+    if (::GetCursorPos(&position) && position.x == x && position.y == y) return 0;
+  }
+  return 3;
+}
+
 // Ends the program's process the way Task Manager does: at once, exit code 1.
 int Terminate() {
   const HWND window = FindApplicationWindow();
@@ -393,8 +408,7 @@ int Dispatch(int argc, wchar_t** argv) {
   if (command == L"key") return Inject(true);
   if (command == L"mouse") return Inject(false);
   if (command == L"park" && argc >= 4) {
-    return ::SetCursorPos(static_cast<int>(Number(argv[2])), static_cast<int>(Number(argv[3]))) ? 0
-                                                                                                : 3;
+    return Park(static_cast<int>(Number(argv[2])), static_cast<int>(Number(argv[3])));
   }
   if (command == L"boxes") return Boxes();
   if (command == L"close" && argc >= 3) return Close(argv[2]);

@@ -26,11 +26,13 @@ class ServiceRun {
     }
     Win32ServicePlatform platform(events_);
     SessionService service(platform);
+    // Running, and so told of logons, before the sessions are listed: a
+    // logon while they are listed is then handled after, not lost.
+    Report(SERVICE_RUNNING, NO_ERROR);
     if (!service.Start()) {
       Report(SERVICE_STOPPED, ERROR_FILE_NOT_FOUND);
       return;
     }
-    Report(SERVICE_RUNNING, NO_ERROR);
     Loop(platform, service);
     service.Stop();
     Report(SERVICE_STOPPED, NO_ERROR);
