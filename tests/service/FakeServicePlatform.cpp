@@ -8,7 +8,7 @@ namespace ravitor::service::testing {
 namespace {
 
 std::wstring Lower(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(c)));
   return text;
 }
 
