@@ -9,6 +9,7 @@ import glob
 import os
 import time
 
+from linux_process import LinuxProcess
 from winesession import HKLM, TS_KEY, WineSession, wait_until, windows_path
 
 SERVICES = (("Service", "RAVITOR-service.exe", "TolvexPellanSessionTimers"),
@@ -16,36 +17,16 @@ SERVICES = (("Service", "RAVITOR-service.exe", "TolvexPellanSessionTimers"),
 IDLE_TARGET = 1.2
 
 
-def read(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except OSError:
-        return b""
-
-
 def linux_pid_of(image):
     """The Linux process whose command line names the Windows executable."""
     for cmdline in glob.glob("/proc/[0-9]*/cmdline"):
-        if image.encode() in read(cmdline):
-            return int(cmdline.split("/")[2])
+        try:
+            with open(cmdline, "rb") as f:
+                if image.encode() in f.read():
+                    return int(cmdline.split("/")[2])
+        except OSError:
+            continue
     return None
-
-
-def cpu_ns(pid):
-    total = 0
-    for task in glob.glob(f"/proc/{pid}/task/*/schedstat"):
-        fields = read(task).split()
-        if fields:
-            total += int(fields[0])
-    return total
-
-
-def memory_kb(pid):
-    for line in read(f"/proc/{pid}/status").decode(errors="replace").splitlines():
-        if line.startswith("VmRSS:"):
-            return int(line.split()[1])
-    return 0
 
 
 def run_service(options, results):
@@ -68,13 +49,15 @@ def run_service(options, results):
         time.sleep(2)  # start-up done
         periods = []
         for _ in range(options.service_idle_periods):
-            before = {name: cpu_ns(pid) for name, pid in pids.items()}
+            processes = {name: LinuxProcess(pid) for name, pid in pids.items()}
+            before = {name: process.cpu_ns() for name, process in processes.items()}
             time.sleep(options.service_idle_seconds)
-            periods.append({name: (cpu_ns(pid) - before[name]) / 1e6 for name, pid in pids.items()})
+            periods.append({name: (process.cpu_ns() - before[name]) / 1e6
+                            for name, process in processes.items()})
         for name, pid in pids.items():
             results[name] = {"idle_cpu_ms": [round(period[name], 3) for period in periods],
                              "idle_seconds": options.service_idle_seconds,
-                             "vm_rss_kb": memory_kb(pid),
+                             "vm_rss_kb": LinuxProcess(pid).memory()["vm_rss_kb"],
                              "exe_bytes": os.path.getsize(os.path.join(
                                  options.windows_build, dict((n, e) for n, e, _ in SERVICES)[name]))}
     finally:

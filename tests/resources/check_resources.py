@@ -231,12 +231,18 @@ class ResourceCheck(unittest.TestCase):
             self.assertEqual(texts[118], texts[119], f"event texts in {lang}")
 
 
-class TraceViewerStamp(unittest.TestCase):
-    """RAVITOR-trace.exe, shipped beside it, carries the same stamp."""
+class ConsoleProgramStamp:
+    """The stamp of a console program shipped beside RAVITOR.exe: the
+    terminal-server flag, an asInvoker manifest for Windows 7 to 11 and the
+    version information. A test class names the program's path variable
+    and file name."""
+
+    path_variable = None
+    file_name = None
 
     @classmethod
     def setUpClass(cls):
-        cls.pe = pefile.PE(TRACE_EXE)
+        cls.pe = pefile.PE(globals()[cls.path_variable])
         cls.resources = resources_of(cls.pe)
 
     def test_is_a_terminal_server_aware_console_program(self):
@@ -245,8 +251,9 @@ class TraceViewerStamp(unittest.TestCase):
                         & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE)
 
     def test_manifest(self):
+        name = "Brevane.TolvexPellanSessionTimers." + self.file_name.removesuffix(".exe")
         self.assertEqual(manifest_facts(self.resources[(RT_MANIFEST, 1, ENGLISH)]), {
-            "identity": ("Brevane.TolvexPellanSessionTimers.RAVITOR-trace", dotted_version()),
+            "identity": (name, dotted_version()),
             "execution levels": ["asInvoker"], "supported": SUPPORTED_OS, "dpi": {},
             "common controls": []})
 
@@ -262,8 +269,12 @@ class TraceViewerStamp(unittest.TestCase):
             "CompanyName", "FileVersion", "ProductVersion", "ProductName", "OriginalFilename",
             "LegalCopyright")}, {
             "CompanyName": "Brevane", "FileVersion": text, "ProductVersion": text,
-            "ProductName": APP_NAME, "OriginalFilename": "RAVITOR-trace.exe",
+            "ProductName": APP_NAME, "OriginalFilename": self.file_name,
             "LegalCopyright": "Copyright (C) Brevane. All rights reserved."})
+
+
+class TraceViewerStamp(ConsoleProgramStamp, unittest.TestCase):
+    path_variable, file_name = "TRACE_EXE", "RAVITOR-trace.exe"
 
 
 def service_catalogue():
@@ -276,38 +287,16 @@ def service_catalogue():
                        text, re.DOTALL)}
 
 
-class ServiceStamp(unittest.TestCase):
-    """RAVITOR-service.exe: a console-subsystem service with the same stamp,
-    only DLLs that Windows ships, and the message table of its records."""
+class ServiceStamp(ConsoleProgramStamp, unittest.TestCase):
+    """RAVITOR-service.exe: the same stamp, only DLLs that Windows ships,
+    and the message table of its records."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.pe = pefile.PE(SERVICE_EXE)
-        cls.resources = resources_of(cls.pe)
+    path_variable, file_name = "SERVICE_EXE", "RAVITOR-service.exe"
 
-    def test_is_a_terminal_server_aware_program_of_system_dlls(self):
-        self.assertEqual(self.pe.OPTIONAL_HEADER.Subsystem, 3)  # IMAGE_SUBSYSTEM_WINDOWS_CUI
-        self.assertTrue(self.pe.OPTIONAL_HEADER.DllCharacteristics
-                        & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE)
+    def test_imports_only_system_dlls(self):
         dlls = {e.dll.decode().lower() for e in self.pe.DIRECTORY_ENTRY_IMPORT}
         self.assertLessEqual(dlls, {"kernel32.dll", "advapi32.dll", "wtsapi32.dll", "userenv.dll",
                                     "msvcrt.dll"})
-
-    def test_manifest(self):
-        self.assertEqual(manifest_facts(self.resources[(RT_MANIFEST, 1, ENGLISH)]), {
-            "identity": ("Brevane.TolvexPellanSessionTimers.RAVITOR-service", dotted_version()),
-            "execution levels": ["asInvoker"], "supported": SUPPORTED_OS, "dpi": {},
-            "common controls": []})
-
-    def test_version_information(self):
-        major, minor, patch, tweak = project_version()
-        fixed = self.pe.VS_FIXEDFILEINFO[0]
-        self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS),
-                         (major << 16 | minor, patch << 16 | tweak))
-        languages, values = version_strings(self.pe)
-        self.assertEqual(languages, [b"040904B0"])
-        self.assertEqual((values["CompanyName"], values["ProductName"], values["OriginalFilename"]),
-                         ("Brevane", APP_NAME, "RAVITOR-service.exe"))
 
     def test_message_table_holds_the_records(self):
         texts = parse_message_table(self.resources[(RT_MESSAGETABLE, 1, ENGLISH)])
