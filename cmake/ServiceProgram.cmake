@@ -7,13 +7,9 @@ file(MAKE_DIRECTORY ${service_generated})
 configure_file(${PROJECT_SOURCE_DIR}/res/service/RAVITOR-service.manifest.in
   ${service_generated}/RAVITOR-service.manifest @ONLY)
 
-if(MSVC)
-  set(service_compile_catalog ${RAVITOR_MESSAGE_COMPILER} -U -h ${service_generated}
-                              -r ${service_generated} ${service_catalog})
-else()
-  set(service_compile_catalog ${RAVITOR_MESSAGE_COMPILER} -U -h ${service_generated}
-                              -r ${service_generated} ${service_catalog})
-endif()
+# ASCII only, so mc and windmc read it as it is saved.
+set(service_compile_catalog ${RAVITOR_MESSAGE_COMPILER} -U -h ${service_generated}
+                            -r ${service_generated} ${service_catalog})
 add_custom_command(
   OUTPUT ${service_generated}/service-messages.rc ${service_generated}/service-messages.h
   COMMAND ${service_compile_catalog}

@@ -45,8 +45,8 @@ Win32ServicePlatform::Win32ServicePlatform(ServiceEvents& events)
 }
 
 Win32ServicePlatform::~Win32ServicePlatform() {
-  while (!processes_.empty()) CloseProcess(processes_.begin()->first);
-  if (eventSource_ != nullptr) ::DeregisterEventSource(eventSource_);
+  // Each held process ends its wait before its handle and context go.
+  processes_.clear();
 }
 
 RegistryKey Win32ServicePlatform::OpenKeyForRead(Hive hive, const wchar_t* path) {
@@ -187,14 +187,11 @@ bool Win32ServicePlatform::WatchProcess(ProcessHandle process) {
   const auto found = processes_.find(process);
   if (found == processes_.end()) return false;
   HeldProcess& held = found->second;
+  held.wait.reset();  // a wait already there ends before its context goes
   held.context.reset(new WaitContext{&events_, process});
   // A thread-pool wait per copy: any number of sessions, one loop.
-  if (!::RegisterWaitForSingleObject(&held.wait, held.handle.get(), &ProcessSignalled,
-                                     held.context.get(), INFINITE, WT_EXECUTEONLYONCE)) {
-    held.wait = nullptr;
-    return false;
-  }
-  return true;
+  return ::RegisterWaitForSingleObject(held.wait.put(), held.handle.get(), &ProcessSignalled,
+                                       held.context.get(), INFINITE, WT_EXECUTEONLYONCE) != FALSE;
 }
 
 std::uint32_t Win32ServicePlatform::ProcessExitCode(ProcessHandle process) {
@@ -207,8 +204,6 @@ std::uint32_t Win32ServicePlatform::ProcessExitCode(ProcessHandle process) {
 void Win32ServicePlatform::CloseProcess(ProcessHandle process) {
   const auto found = processes_.find(process);
   if (found == processes_.end()) return;
-  // Waits for a callback that is running, so its context outlives it.
-  if (found->second.wait != nullptr) ::UnregisterWaitEx(found->second.wait, INVALID_HANDLE_VALUE);
   processes_.erase(found);
 }
 
@@ -235,8 +230,8 @@ void Win32ServicePlatform::StopWatchingKeys() {
 
 void Win32ServicePlatform::ReportEvent(std::uint16_t type, std::uint32_t eventId,
                                        const wchar_t* const* strings, std::uint16_t stringCount) {
-  if (eventSource_ == nullptr) return;  // without a source there is nowhere to write
-  ::ReportEventW(eventSource_, type, 0, eventId, nullptr, stringCount, 0,
+  if (!eventSource_) return;  // without a source there is nowhere to write
+  ::ReportEventW(eventSource_.get(), type, 0, eventId, nullptr, stringCount, 0,
                  const_cast<const wchar_t**>(strings), nullptr);
 }
 

@@ -13,6 +13,14 @@
 
 namespace ravitor::service::win32 {
 
+// UnregisterWaitEx waiting for a callback that runs, so that what the
+// callback reads outlives it.
+inline BOOL UnregisterWaitAndDrain(HANDLE wait) noexcept {
+  return ::UnregisterWaitEx(wait, INVALID_HANDLE_VALUE);
+}
+using unique_wait = ravitor::win32::UniqueWin32Handle<HANDLE, &UnregisterWaitAndDrain>;
+using unique_event_source = ravitor::win32::UniqueWin32Handle<HANDLE, &::DeregisterEventSource>;
+
 class Win32ServicePlatform final : public ServicePlatform {
  public:
   static constexpr std::uint32_t kKeyWatches = 2;
@@ -60,10 +68,12 @@ class Win32ServicePlatform final : public ServicePlatform {
     ServiceEvents* events;
     ProcessHandle process;
   };
+  // Members end in reverse order: the wait first, then the handle it waits
+  // on, then what its callback reads.
   struct HeldProcess {
-    ravitor::win32::unique_handle handle;
-    HANDLE wait = nullptr;  // RegisterWaitForSingleObject's, while watched
     std::unique_ptr<WaitContext> context;
+    ravitor::win32::unique_handle handle;
+    unique_wait wait;  // RegisterWaitForSingleObject's, while watched
   };
   struct KeyWatch {
     ravitor::win32::unique_hkey key;
@@ -74,7 +84,7 @@ class Win32ServicePlatform final : public ServicePlatform {
   ProcessHandle Hold(HANDLE process);
 
   ServiceEvents& events_;
-  HANDLE eventSource_ = nullptr;
+  unique_event_source eventSource_;
   std::map<ProcessHandle, HeldProcess> processes_;
   std::uintptr_t nextProcess_ = 1;
   KeyWatch keyWatches_[kKeyWatches];
