@@ -18,6 +18,8 @@ HKCU = "HKEY_CURRENT_USER"
 PRODUCT_KEY = r"Software\Policies\Brevane\Tolvex Pellan Session Timers"
 TS_KEY = r"SOFTWARE\Policies\Microsoft\Windows NT\Terminal Services"
 TRACE_KEY = r"SOFTWARE\Brevane\Tolvex Pellan Session Timers\dbg"
+# What Wine prints when it could not start a process at all.
+NOT_STARTED = "failed to map the shared user data"
 BASE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
 
 
@@ -164,12 +166,18 @@ class WineSession:
         whose exit code is the answer (find). Its standard error, with Wine's
         own errors of the run, is kept in driver_errors."""
         out, err = (os.path.join(self.root, name) for name in ("driver.out", "driver.err"))
-        for path in (out, err):
-            if os.path.exists(path):
-                os.unlink(path)
-        code = self._run(["wine", driver, *[str(a) for a in arguments]], timeout=timeout,
-                         output=out, errors=err, env=dict(self.env, WINEDEBUG="-all,err+all"))
-        self.driver_errors = self.read(err)
+        for attempt in range(3):
+            for path in (out, err):
+                if os.path.exists(path):
+                    os.unlink(path)
+            code = self._run(["wine", driver, *[str(a) for a in arguments]], timeout=timeout,
+                             output=out, errors=err, env=dict(self.env, WINEDEBUG="-all,err+all"))
+            self.driver_errors = self.read(err)
+            # Wine now and then fails to lay out a new process's address space
+            # before any of its code runs; the command did nothing, so it is
+            # run again. Any other failure is the command's answer.
+            if not (code != 0 and NOT_STARTED in self.driver_errors and not self.read(out)):
+                break
         return code, self.read(out)
 
     def drive(self, driver, *arguments, timeout=WAIT_SECONDS):
