@@ -73,7 +73,7 @@ class NullPlatform final : public Platform {
   std::uint32_t FormatCatalogMessage(std::uint32_t, wchar_t*, std::uint32_t) override { return 0; }
   std::uint32_t GetModulePath(wchar_t*, std::uint32_t) override { return 0; }
   bool EnumerateWindows(WindowVisitor, void*) override { return true; }
-  int GetWindowTitle(WindowHandle, wchar_t*, int) override { return 0; }
+  int GetStoredWindowTitle(WindowHandle, wchar_t*, int) override { return 0; }
   void SendMessageWithTimeout(WindowHandle, std::uint32_t, std::uintptr_t, std::intptr_t,
                               std::uint32_t, std::uint32_t) override {}
   EventSourceHandle OpenEventSource(const wchar_t*) override { return EventSourceHandle{}; }

@@ -48,7 +48,8 @@ void CloseIfCaption(Platform& platform, WindowHandle window, const wchar_t* titl
 bool VisitWindow(WindowHandle window, void* context) {
   auto& sweep = *static_cast<Sweep*>(context);
   wchar_t title[kWindowTitleCapacity] = {};
-  if (sweep.platform.GetWindowTitle(window, title, kWindowTitleCapacity) <= 0 || title[0] == 0) {
+  if (sweep.platform.GetStoredWindowTitle(window, title, kWindowTitleCapacity) <= 0 ||
+      title[0] == 0) {
     return true;
   }
   if (sweep.expired.idle) CloseIfCaption(sweep.platform, window, title, kIdleCaption);

@@ -75,7 +75,10 @@ class Platform : public RegistryReader, public DebugOutput {
 
   // Top-level windows.
   virtual bool EnumerateWindows(WindowVisitor visitor, void* context) = 0;
-  virtual int GetWindowTitle(WindowHandle window, wchar_t* buffer, int capacity) = 0;
+  // The title the system keeps for a window of any process, read without
+  // sending the window a message: it never waits for the window's thread.
+  // Returns its length, 0 for no title or on failure.
+  virtual int GetStoredWindowTitle(WindowHandle window, wchar_t* buffer, int capacity) = 0;
   virtual void SendMessageWithTimeout(WindowHandle window, std::uint32_t message,
                                       std::uintptr_t wParam, std::intptr_t lParam,
                                       std::uint32_t flags, std::uint32_t timeoutMs) = 0;

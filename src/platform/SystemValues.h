@@ -25,13 +25,14 @@ inline constexpr std::uint32_t kWtsRemoteConnect = 3;
 inline constexpr std::uint32_t kWtsRemoteDisconnect = 4;
 
 // Message box style of a warning: MB_OK | MB_ICONHAND | MB_SETFOREGROUND |
-// MB_TOPMOST | MB_SERVICE_NOTIFICATION.
+// MB_TOPMOST. Not MB_SERVICE_NOTIFICATION: Windows would hand such a box to
+// the session's csrss.exe, whose window the sweep's WM_CLOSE cannot reach,
+// and show it on the secure desktop of a locked session. Without it the box
+// belongs to the thread that shows it.
 inline constexpr std::uint32_t kMbIconHand = 0x00000010;
 inline constexpr std::uint32_t kMbSetForeground = 0x00010000;
 inline constexpr std::uint32_t kMbTopmost = 0x00040000;
-inline constexpr std::uint32_t kMbServiceNotification = 0x00200000;
-inline constexpr std::uint32_t kWarningBoxStyle =
-    kMbIconHand | kMbSetForeground | kMbTopmost | kMbServiceNotification;
+inline constexpr std::uint32_t kWarningBoxStyle = kMbIconHand | kMbSetForeground | kMbTopmost;
 
 // SendMessageTimeoutW flags.
 inline constexpr std::uint32_t kSmtoNormal = 0;

@@ -34,6 +34,8 @@ const wchar_t* const kUsage =
     L"  post MESSAGE WPARAM       post any message (lParam 0)\n"
     L"  send MESSAGE WPARAM       send any message (lParam 0) and wait for it\n"
     L"  tick [COUNT [ID]]         send WM_TIMER ID (151) COUNT (1) times\n"
+    L"  slowest                   print the longest time a tick of this process took to\n"
+    L"                            be answered, as one JSON line, and start again\n"
     L"  terminate                 end the program's process as Task Manager does (exit code 1)\n"
     L"  session CODE              send WM_WTSSESSION_CHANGE CODE\n"
     L"  setting [TEXT]            send WM_SETTINGCHANGE with TEXT (none: no string)\n"
@@ -43,7 +45,8 @@ const wchar_t* const kUsage =
     L"  keys COUNT | moves COUNT  inject COUNT key events (press, release, ...) or mouse\n"
     L"                            moves, one SendInput each; print how long they took\n"
     L"  park X Y                  move the pointer\n"
-    L"  boxes                     list warning boxes as JSON lines {caption, text}\n"
+    L"  boxes                     list warning boxes as JSON lines {caption, text, pid}:\n"
+    L"                            pid is the process that owns the box\n"
     L"  close CAPTION             press OK on the box with exactly this caption (waits 5 s)\n"
     L"  stats                     the window's process: handles, threads, private bytes,\n"
     L"                            working set, CPU time, as one JSON line\n"
@@ -149,6 +152,38 @@ int Send(UINT message, WPARAM wParam, LPARAM lParam) {
   return sent ? 0 : 3;
 }
 
+// The longest time a sent tick waited for its answer, in this process: the
+// program spends that long inside the tick.
+double slowestTickMs = 0;
+
+double ElapsedMs(const LARGE_INTEGER& start) {
+  LARGE_INTEGER frequency{}, now{};
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 /
+         static_cast<double>(frequency.QuadPart);
+}
+
+int Tick(unsigned long count, WPARAM id) {
+  for (unsigned long i = 0; i < count; ++i) {
+    LARGE_INTEGER start{};
+    ::QueryPerformanceCounter(&start);
+    const int result = Send(WM_TIMER, id, 0);
+    const double elapsed = ElapsedMs(start);
+    if (elapsed > slowestTickMs) slowestTickMs = elapsed;
+    if (result != 0) return result;
+  }
+  return 0;
+}
+
+int Slowest() {
+  wchar_t line[64];
+  std::swprintf(line, 64, L"{\"slowest_tick_ms\": %.3f}\n", slowestTickMs);
+  PrintUtf8(line);
+  slowestTickMs = 0;
+  return 0;
+}
+
 int Inject(bool keyboard) {
   INPUT inputs[2] = {};
   UINT count = 1;
@@ -191,7 +226,10 @@ int Boxes() {
   for (const HWND box : WarningBoxes()) {
     wchar_t text[1024] = {};
     ::GetDlgItemTextW(box, kMessageBoxTextId, text, 1024);
-    PrintUtf8(L"{\"caption\": " + Json(TextOf(box)) + L", \"text\": " + Json(text) + L"}\n");
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(box, &processId);
+    PrintUtf8(L"{\"caption\": " + Json(TextOf(box)) + L", \"text\": " + Json(text) +
+              L", \"pid\": " + std::to_wstring(processId) + L"}\n");
   }
   return 0;
 }
@@ -290,8 +328,7 @@ int Answer(unsigned long timeoutMs) {
 // of Shift (an odd count ends with one more release); moves alternate one
 // step right and one step left.
 int InjectMany(bool keyboard, unsigned long count) {
-  LARGE_INTEGER frequency{}, start{}, end{};
-  ::QueryPerformanceFrequency(&frequency);
+  LARGE_INTEGER start{};
   ::QueryPerformanceCounter(&start);
   for (unsigned long i = 0; i < count; ++i) {
     INPUT input{};
@@ -306,7 +343,7 @@ int InjectMany(bool keyboard, unsigned long count) {
     }
     if (::SendInput(1, &input, sizeof(INPUT)) != 1) return 3;
   }
-  ::QueryPerformanceCounter(&end);
+  const double elapsed = ElapsedMs(start);
   if (keyboard && count % 2 == 1) {
     INPUT release{};
     release.type = INPUT_KEYBOARD;
@@ -315,9 +352,7 @@ int InjectMany(bool keyboard, unsigned long count) {
     ::SendInput(1, &release, sizeof(INPUT));
   }
   wchar_t line[96];
-  std::swprintf(line, 96, L"{\"events\": %lu, \"elapsed_ms\": %.3f}\n", count,
-                static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
-                    static_cast<double>(frequency.QuadPart));
+  std::swprintf(line, 96, L"{\"events\": %lu, \"elapsed_ms\": %.3f}\n", count, elapsed);
   PrintUtf8(line);
   return 0;
 }
@@ -394,11 +429,9 @@ int Dispatch(int argc, wchar_t** argv) {
   if (command == L"tick") {
     const unsigned long count = argument(2) ? Number(argv[2]) : 1;
     const WPARAM id = argument(3) ? Number(argv[3]) : 151;
-    for (unsigned long i = 0; i < count; ++i) {
-      if (const int result = Send(WM_TIMER, id, 0); result != 0) return result;
-    }
-    return 0;
+    return Tick(count, id);
   }
+  if (command == L"slowest") return Slowest();
   if (command == L"session" && argc >= 3) return Send(WM_WTSSESSION_CHANGE, Number(argv[2]), 0);
   if (command == L"setting") {
     return Send(WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(argument(2)));

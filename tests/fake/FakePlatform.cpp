@@ -128,7 +128,7 @@ const std::vector<std::string>& FakePlatform::OperationNames() {
                                                  "FormatCatalogMessage",
                                                  "GetModulePath",
                                                  "EnumerateWindows",
-                                                 "GetWindowTitle",
+                                                 "GetStoredWindowTitle",
                                                  "SendMessageWithTimeout",
                                                  "OpenEventSource",
                                                  "ReportEvent",
@@ -147,9 +147,9 @@ const std::vector<std::string>& FakePlatform::OperationNames() {
 }
 
 const std::vector<std::string>& FakePlatform::WaitingOperationNames() {
-  static const std::vector<std::string> names = {"StartThread",       "EnumerateWindows",
-                                                 "GetWindowTitle",    "SendMessageWithTimeout",
-                                                 "DisconnectSession", "LogoffSession"};
+  static const std::vector<std::string> names = {"StartThread", "EnumerateWindows",
+                                                 "SendMessageWithTimeout", "DisconnectSession",
+                                                 "LogoffSession"};
   return names;
 }
 
@@ -313,8 +313,20 @@ WindowHandle FakePlatform::AddWindow(const std::wstring& title, bool answersClos
                                      std::function<void()> onClose) {
   const Lock lock(mutex_);
   const WindowHandle handle{NextHandle()};
-  windows_.push_back(FakeWindow{handle, title, {}, answersClose, std::move(onClose)});
+  windows_.push_back(FakeWindow{handle, title, {}, answersClose, 0, std::move(onClose)});
   return handle;
+}
+
+WindowHandle FakePlatform::AddBusyWindow(const std::wstring& title, std::uint32_t busyMs) {
+  const Lock lock(mutex_);
+  const WindowHandle handle{NextHandle()};
+  windows_.push_back(FakeWindow{handle, title, {}, true, busyMs, {}});
+  return handle;
+}
+
+std::uint64_t FakePlatform::WaitedMs() const {
+  const Lock lock(mutex_);
+  return waitedMs_;
 }
 
 std::vector<FakeWindow> FakePlatform::OpenBoxes() const {
@@ -585,7 +597,7 @@ void FakePlatform::ShowMessageBox(const wchar_t* text, const wchar_t* caption,
   Record(L"MessageBox " + std::wstring(caption) + L" | " + Hex(style));
   // The box stays up (as a top-level window) until closed.
   const WindowHandle box{NextHandle()};
-  windows_.push_back(FakeWindow{box, caption, text, true, {}});
+  windows_.push_back(FakeWindow{box, caption, text, true, 0, {}});
   changed_.notify_all();
   if (!onRealThread) return;
   changed_.wait(call.lock, [&] {
@@ -683,10 +695,11 @@ bool FakePlatform::EnumerateWindows(WindowVisitor visitor, void* context) {
   return true;
 }
 
-int FakePlatform::GetWindowTitle(WindowHandle window, wchar_t* buffer, int capacity) {
+int FakePlatform::GetStoredWindowTitle(WindowHandle window, wchar_t* buffer, int capacity) {
   const PlatformCall call(*this);
-  if (Called("GetWindowTitle") || capacity <= 0) return 0;
-  Reenter("GetWindowTitle");
+  if (Called("GetStoredWindowTitle") || capacity <= 0) return 0;
+  // The title the system keeps: no message is sent, so nothing can reach the
+  // program meanwhile and a busy window costs no wait.
   for (const auto& candidate : windows_) {
     if (candidate.handle != window) continue;
     const auto length =
@@ -709,6 +722,12 @@ void FakePlatform::SendMessageWithTimeout(WindowHandle window, std::uint32_t mes
   Record(L"SendMessageTimeout " + title + L" " + Hex(message) + L" " + std::to_wstring(wParam) +
          L" " + std::to_wstring(lParam) + L" " + std::to_wstring(flags) + L" " +
          std::to_wstring(timeoutMs));
+  if (target != windows_.end()) {
+    // The answer comes once the window's thread is free; a WM_CLOSE it does
+    // not answer, or one that comes too late, costs the whole time-out.
+    const bool answers = message != kWmClose || target->answersClose;
+    waitedMs_ += answers ? std::min(target->busyMs, timeoutMs) : timeoutMs;
+  }
   // Sent messages reach the program while it waits for the answer.
   Reenter("SendMessageWithTimeout");
   // Looked up again each time: what ran meanwhile may have closed or opened

@@ -32,6 +32,9 @@ struct FakeWindow {
   std::wstring title;
   std::wstring text;         // a message box's text
   bool answersClose = true;  // false: WM_CLOSE times out and the window stays
+  // How long its thread is busy before it reads a message sent to it: under
+  // Xvfb, a box thread hiding its box takes about 2 s.
+  std::uint32_t busyMs = 0;
   // Runs while the window handles WM_CLOSE, before it answers: what another
   // program's window procedure does then reaches the program inside its wait.
   std::function<void()> onClose;
@@ -96,7 +99,7 @@ class FakePlatform : public Platform {
 
   // --- Re-entry. The real system delivers messages sent to the program's
   // window while its thread waits inside one of these calls (a sent message
-  // of its own, another thread's window text, a session request that waits).
+  // of its own, a thread started, a session request that waits).
   static const std::vector<std::string>& WaitingOperationNames();
   // `handler` runs inside the next call of `operation`, as a sent message
   // would; false (and nothing armed) for an operation that never waits.
@@ -152,6 +155,12 @@ class FakePlatform : public Platform {
   // --- Top-level windows; message boxes join this list while open.
   WindowHandle AddWindow(const std::wstring& title, bool answersClose = true,
                          std::function<void()> onClose = {});
+  // A window whose thread reads a message sent to it only after `busyMs`.
+  WindowHandle AddBusyWindow(const std::wstring& title, std::uint32_t busyMs);
+  // How long the program's calls have waited for other threads to answer,
+  // in total: each sent message waits for its window's thread, at most for
+  // its time-out.
+  std::uint64_t WaitedMs() const;
   std::vector<FakeWindow> OpenBoxes() const;
   const std::vector<FakeWindow>& Windows() const { return windows_; }
   // Closes a box as the user would, with its button.
@@ -211,7 +220,7 @@ class FakePlatform : public Platform {
                                      std::uint32_t capacity) override;
   std::uint32_t GetModulePath(wchar_t* buffer, std::uint32_t capacity) override;
   bool EnumerateWindows(WindowVisitor visitor, void* context) override;
-  int GetWindowTitle(WindowHandle window, wchar_t* buffer, int capacity) override;
+  int GetStoredWindowTitle(WindowHandle window, wchar_t* buffer, int capacity) override;
   void SendMessageWithTimeout(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                               std::intptr_t lParam, std::uint32_t flags,
                               std::uint32_t timeoutMs) override;
@@ -277,6 +286,7 @@ class FakePlatform : public Platform {
   std::map<std::string, int> failedCallCounts_;
   std::vector<std::wstring> journal_;
   std::uintptr_t lastHandle_ = 0x1000;
+  std::uint64_t waitedMs_ = 0;
   const McCatalog& catalog_;
   std::set<std::uintptr_t> windowTimers_;
   bool sessionNotifications_ = false;
@@ -295,7 +305,7 @@ class FakePlatform : public Platform {
   bool shuttingDown_ = false;
 };
 
-// Hex rendering used in journal entries, e.g. "0x250010".
+// Hex rendering used in journal entries, e.g. "0x50010".
 std::wstring Hex(std::uint64_t value);
 
 }  // namespace ravitor::testing

@@ -140,7 +140,7 @@ const FailureCase kCases[] = {
      }},
     {"ShowMessageBox", nullptr,
      [](FakePlatform& f) {
-       f.ShowMessageBox(L"text", L"caption", 0x250010);
+       f.ShowMessageBox(L"text", L"caption", 0x50010);
        EXPECT_TRUE(f.Windows().empty()) << "no box";
      }},
     {"Sleep", nullptr, [](FakePlatform& f) { f.Sleep(1); }},
@@ -177,10 +177,10 @@ const FailureCase kCases[] = {
        EXPECT_FALSE(f.EnumerateWindows(&Visit, &visited));
        EXPECT_EQ(visited, 0);
      }},
-    {"GetWindowTitle", [](FakePlatform& f) { f.AddWindow(L"Untitled - Notepad"); },
+    {"GetStoredWindowTitle", [](FakePlatform& f) { f.AddWindow(L"Untitled - Notepad"); },
      [](FakePlatform& f) {
        wchar_t buffer[260] = {};
-       EXPECT_EQ(f.GetWindowTitle(f.Windows()[0].handle, buffer, 260), 0);
+       EXPECT_EQ(f.GetStoredWindowTitle(f.Windows()[0].handle, buffer, 260), 0);
      }},
     {"SendMessageWithTimeout", [](FakePlatform& f) { f.AddWindow(L"RAVITOR: Idle timer expired"); },
      [](FakePlatform& f) {

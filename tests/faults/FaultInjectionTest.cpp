@@ -26,8 +26,8 @@ class FaultCount : public ::testing::Environment {
 };
 const auto* const kFaultCount = ::testing::AddGlobalTestEnvironment(new FaultCount);
 
-const std::wstring kBox = L"MessageBox RAVITOR: Idle timer expired | 0x250010";
-const std::wstring kBoxWithoutTexts = L"MessageBox  | 0x250010";
+const std::wstring kBox = L"MessageBox RAVITOR: Idle timer expired | 0x50010";
+const std::wstring kBoxWithoutTexts = L"MessageBox  | 0x50010";
 const std::wstring kClose = L"SendMessageTimeout RAVITOR: Idle timer expired 0x10 0 0 0 100";
 const std::wstring kEvent119 = L"ReportEvent 4 1 119";
 const std::wstring kEvent118 = L"ReportEvent 4 1 118";
@@ -197,7 +197,7 @@ std::vector<RoadCase> IdleRoadCases() {
           1, 0, 0),
       Row("GetModulePath", true, true, kWholeIdleRoad, 0, 0, 0),
       Row("EnumerateWindows", true, true, boxNeverSwept, 1, 0, 0),
-      Row("GetWindowTitle", true, true, boxNeverSwept, 1, 0, 0),
+      Row("GetStoredWindowTitle", true, true, boxNeverSwept, 1, 0, 0),
       Row("SendMessageWithTimeout", true, true, boxNeverSwept, 1, 0, 0),
       Row("OpenEventSource", true, true, noEvents, 0, 0, 0),
       Row("ReportEvent", true, true, noEvents, 0, 0, 0),
@@ -282,8 +282,8 @@ std::vector<RoadCase> RebuildCases() {
       Row("GetModulePath", true, true, kRebuiltRoad, 0, 2, {}),
       Row("EnumerateWindows", true, true, {At(26, kBox), At(30, kEvent119), At(30, kDisconnect)}, 1,
           2, {}),
-      Row("GetWindowTitle", true, true, {At(26, kBox), At(30, kEvent119), At(30, kDisconnect)}, 1,
-          2, {}),
+      Row("GetStoredWindowTitle", true, true,
+          {At(26, kBox), At(30, kEvent119), At(30, kDisconnect)}, 1, 2, {}),
       Row("SendMessageWithTimeout", true, true,
           {At(26, kBox), At(30, kEvent119), At(30, kDisconnect)}, 1, 2, {}),
       Row("OpenEventSource", true, true, {At(26, kBox), At(30, kClose), At(30, kDisconnect)}, 0, 2,

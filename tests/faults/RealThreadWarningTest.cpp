@@ -115,7 +115,7 @@ TEST_F(RealThreadWarningTest, MainThreadTicksOnWhileTheUserReadsTheBox) {
   EXPECT_TRUE(fake.WaitForThreadsToEnd(kPatience));
   Ticks(2);
 
-  EXPECT_EQ(ActionsNow(), (Lines{L"MessageBox " + kIdleCaptionText + L" | 0x250010",
+  EXPECT_EQ(ActionsNow(), (Lines{L"MessageBox " + kIdleCaptionText + L" | 0x50010",
                                  L"ReportEvent 4 1 119", L"DisconnectSession"}))
       << "nothing left to sweep";
 }

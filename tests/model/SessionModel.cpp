@@ -248,7 +248,7 @@ void SessionModel::ShowWarning(std::uint32_t textId, std::uint32_t captionId) {
   }
   ModelWindow box{CatalogText(captionId), CatalogText(textId), true, false};
   Record(L"StartThread");
-  Record(L"MessageBox " + box.title + L" | 0x250010");
+  Record(L"MessageBox " + box.title + L" | 0x50010");
   windows_.push_back(box);
   Record(L"Sleep 1");
   Record(L"CloseThreadHandle");

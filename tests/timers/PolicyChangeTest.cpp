@@ -126,7 +126,7 @@ TEST_F(PolicyChangeTest, DisabledTimerWithUnchangedPolicyDoesNotRebuild) {
   EXPECT_EQ(Rebuilds(), 0);
   EXPECT_EQ(CountOf(TimerSlot::ActiveButIdle), 30u);
   EXPECT_EQ(Actions(), (std::vector<std::wstring>{
-                           L"MessageBox RAVITOR: Idle timer expired | 0x250010",
+                           L"MessageBox RAVITOR: Idle timer expired | 0x50010",
                            L"SendMessageTimeout RAVITOR: Idle timer expired 0x10 0 0 0 100",
                            L"ReportEvent 4 1 119", L"DisconnectSession"}))
       << "the idle limit is still enforced";

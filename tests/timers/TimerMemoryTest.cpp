@@ -43,7 +43,7 @@ TEST_F(TimerMemoryTest, SlotStaysEmptyAndTheOtherTimersWork) {
   timers.OnPolicyChange();
 
   EXPECT_EQ(Actions(), (std::vector<std::wstring>{
-                           L"MessageBox RAVITOR: Idle timer expired | 0x250010",
+                           L"MessageBox RAVITOR: Idle timer expired | 0x50010",
                            L"SendMessageTimeout RAVITOR: Idle timer expired 0x10 0 0 0 100",
                            L"ReportEvent 4 1 119", L"DisconnectSession"}));
 }

@@ -29,9 +29,7 @@ static_assert(kWtsRemoteDisconnect == WTS_REMOTE_DISCONNECT);
 static_assert(kMbIconHand == MB_ICONHAND);
 static_assert(kMbSetForeground == MB_SETFOREGROUND);
 static_assert(kMbTopmost == MB_TOPMOST);
-static_assert(kMbServiceNotification == MB_SERVICE_NOTIFICATION);
-static_assert(kWarningBoxStyle ==
-              (MB_OK | MB_ICONHAND | MB_SETFOREGROUND | MB_TOPMOST | MB_SERVICE_NOTIFICATION));
+static_assert(kWarningBoxStyle == (MB_OK | MB_ICONHAND | MB_SETFOREGROUND | MB_TOPMOST));
 static_assert(kSmtoNormal == SMTO_NORMAL);
 static_assert(kEventTypeInformation == EVENTLOG_INFORMATION_TYPE);
 static_assert(kRegSz == REG_SZ);

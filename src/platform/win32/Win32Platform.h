@@ -39,7 +39,7 @@ class Win32Platform final : public Platform {
                                      std::uint32_t capacity) override;
   std::uint32_t GetModulePath(wchar_t* buffer, std::uint32_t capacity) override;
   bool EnumerateWindows(WindowVisitor visitor, void* context) override;
-  int GetWindowTitle(WindowHandle window, wchar_t* buffer, int capacity) override;
+  int GetStoredWindowTitle(WindowHandle window, wchar_t* buffer, int capacity) override;
   void SendMessageWithTimeout(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                               std::intptr_t lParam, std::uint32_t flags,
                               std::uint32_t timeoutMs) override;

@@ -69,8 +69,13 @@ bool Win32Platform::EnumerateWindows(WindowVisitor visitor, void* context) {
   return ::EnumWindows(&VisitWindow, reinterpret_cast<LPARAM>(&enumeration)) != FALSE;
 }
 
-int Win32Platform::GetWindowTitle(WindowHandle window, wchar_t* buffer, int capacity) {
-  return ::GetWindowTextW(ToNative<HWND>(window), buffer, capacity);
+int Win32Platform::GetStoredWindowTitle(WindowHandle window, wchar_t* buffer, int capacity) {
+  // GetWindowTextW sends WM_GETTEXT to a window of this process and waits
+  // for its thread without a time-out: every box thread's hidden IME window
+  // would hold the sweep while that thread is busy closing its box, or for
+  // ever if it hangs. InternalGetWindowText reads the title the system keeps,
+  // which is what GetWindowTextW returns for other processes' windows too.
+  return ::InternalGetWindowText(ToNative<HWND>(window), buffer, capacity);
 }
 
 void Win32Platform::SendMessageWithTimeout(WindowHandle window, std::uint32_t message,
