@@ -85,6 +85,18 @@ TEST_F(LateSessionTest, APolicyChangeStartsACopyInASessionTheServiceNeverHeardOf
   EXPECT_TRUE(fake.records.empty());
 }
 
+TEST_F(LateSessionTest, APolicyChangeTriesANewSessionOnceAndRecordsOneFailure) {
+  fake.sessions[4].enumerated = true;
+  fake.sessions[4].startError = kErrorFileNotFound;
+
+  service.OnPolicyKeyChanged();
+
+  EXPECT_EQ(StartedIn(4), 0u);
+  ASSERT_EQ(fake.records.size(), 1u);
+  EXPECT_EQ(fake.records[0].eventId, kCouldNotStartEvent);
+  EXPECT_EQ(fake.records[0].strings, (std::vector<std::wstring>{L"4", L"2"}));
+}
+
 struct NewUserCase {
   const char* name;
   bool logoffTold;      // the old user's logoff reaches the service
