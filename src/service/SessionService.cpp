@@ -245,11 +245,12 @@ void SessionService::OnSessionChange(std::uint32_t code, std::uint32_t sessionId
 void SessionService::OnPolicyKeyChanged() {
   trace_.Trace(L"Policy change: starting RAVITOR.exe in every session without it");
   WatchPolicyKeys();
-  AddEnumeratedSessions();
+  // The sessions known before the enumeration: one it adds has had its try.
   std::vector<std::uint32_t> ids;
   for (const auto& [sessionId, session] : sessions_) {
     if (!session.givenUp && session.copy == ProcessHandle{}) ids.push_back(sessionId);
   }
+  AddEnumeratedSessions();
   const RunningCopies running = FindRunningCopies();
   for (const std::uint32_t id : ids) EnsureCopy(id, running);
 }

@@ -110,5 +110,40 @@ TEST(RegisterEventLogSource, NameTooLongForTheKeyPathIsNotRegistered) {
   EXPECT_EQ(fake.CallCount("CreateKey"), 0);
 }
 
+struct NameCase {
+  const char* name;
+  std::size_t pathUnits;  // the key's whole path, without its terminator
+  bool registered;
+};
+
+void PrintTo(const NameCase& c, std::ostream* os) { *os << c.name; }
+
+class SourceNameTest : public ::testing::TestWithParam<NameCase> {};
+
+// The key's path lies in a buffer of 260 units with its terminator.
+TEST_P(SourceNameTest, CreatesTheKeyUnderItsWholeNameOrNoKeyAtAll) {
+  const NameCase& c = GetParam();
+  const std::wstring folder = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
+  const std::wstring name(c.pathUnits - folder.size(), L'n');
+  FakePlatform fake;
+  RegisterEventLogSource(fake, name.c_str(), 4);
+
+  if (c.registered) {
+    EXPECT_EQ(fake.JournalOf(L"CreateKey"),
+              (std::vector<std::wstring>{L"CreateKey HKLM\\" + folder + name}));
+    EXPECT_TRUE(fake.KeyExists(Hive::LocalMachine, folder + name));
+    EXPECT_EQ(fake.CallCount("SetValue"), 4);
+  } else {
+    EXPECT_TRUE(fake.Journal().empty()) << "no key, no value, not even under a shortened name";
+    EXPECT_FALSE(fake.KeyExists(Hive::LocalMachine, folder + name.substr(0, name.size() - 1)));
+  }
+  EXPECT_EQ(fake.OpenHandleCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, SourceNameTest,
+                         ::testing::Values(NameCase{"Units259Fit", 259, true},
+                                           NameCase{"Units260DoNotFit", 260, false}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
 }  // namespace
 }  // namespace ravitor::testing

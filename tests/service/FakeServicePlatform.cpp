@@ -59,7 +59,8 @@ std::uint32_t FakeServicePlatform::WaitedCopy(std::uint32_t sessionId) const {
 }
 
 int FakeServicePlatform::OpenHandleCount() const {
-  return static_cast<int>(tokens_.size() + processHandles_.size()) + registry.OpenHandleCount();
+  return static_cast<int>(tokens_.size() + processHandles_.size() + watchedKeys.size()) +
+         registry.OpenHandleCount();
 }
 
 RegistryKey FakeServicePlatform::OpenKeyForRead(Hive hive, const wchar_t* path) {
@@ -147,13 +148,14 @@ bool FakeServicePlatform::EnumerateProcesses(ProcessVisitor visitor, void* conte
 
 std::uint32_t FakeServicePlatform::GetProcessImagePath(std::uint32_t processId, wchar_t* buffer,
                                                        std::uint32_t capacity) {
+  imagePathQueries.push_back(processId);
   const FakeProcess* process = FindProcess(processId);
   return process == nullptr || !process->running ? 0 : Copy(process->imagePath, buffer, capacity);
 }
 
 ProcessHandle FakeServicePlatform::OpenProcessForWait(std::uint32_t processId) {
   const FakeProcess* process = FindProcess(processId);
-  if (process == nullptr || !process->running) return {};
+  if (process == nullptr || !process->running || !process->opensForWait) return {};
   const std::uintptr_t handle = nextHandle_++;
   processHandles_[handle] = {processId, false};
   return ProcessHandle{handle};
@@ -162,6 +164,7 @@ ProcessHandle FakeServicePlatform::OpenProcessForWait(std::uint32_t processId) {
 bool FakeServicePlatform::WatchProcess(ProcessHandle process) {
   const auto found = processHandles_.find(static_cast<std::uintptr_t>(process));
   if (found == processHandles_.end()) throw std::logic_error("WatchProcess of a closed handle");
+  if (!FindProcess(found->second.processId)->watchable) return false;
   found->second.watched = true;
   return true;
 }

@@ -28,6 +28,8 @@ struct FakeProcess {
   std::wstring startedAs;  // the user's SID when the service started it
   bool running = true;
   std::uint32_t exitCode = 259;  // STILL_ACTIVE
+  bool opensForWait = true;      // false: OpenProcessForWait refuses it
+  bool watchable = true;         // false: WatchProcess fails for it
 };
 
 struct FakeRecord {
@@ -62,10 +64,13 @@ class FakeServicePlatform : public ServicePlatform {
   std::vector<FakeRecord> records;
   std::vector<std::wstring> trace;
   std::map<std::uint32_t, std::wstring> watchedKeys;
+  // The processes asked for their full path, in order.
+  std::vector<std::uint32_t> imagePathQueries;
   // The processes the service started, in order.
   std::vector<const FakeProcess*> Started() const;
   // The running copy the service waits on in a session, or 0.
   std::uint32_t WaitedCopy(std::uint32_t sessionId) const;
+  // Tokens, process handles, registry keys and key watches not yet given back.
   int OpenHandleCount() const;
 
   // --- ServicePlatform.

@@ -9,49 +9,11 @@
 
 #include "service/FakeServicePlatform.h"
 #include "service/ServiceNames.h"
+#include "service/SessionServiceFixture.h"
 #include "settings/PolicyNames.h"
 
 namespace ravitor::service::testing {
 namespace {
-
-constexpr const wchar_t* kAlice = L"S-1-5-21-1004336348-1177238915-682003330-1001";
-constexpr const wchar_t* kBob = L"S-1-5-21-1004336348-1177238915-682003330-1002";
-constexpr std::uint32_t kTaskManagerExit = 1;
-
-class SessionServiceTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    // Windows' own limits, set by Group Policy for every user.
-    fake.registry.SetDword(Hive::LocalMachine, kTerminalServicesPolicyKey, kMaxIdleTime, 600000);
-    fake.consoleSession = 1;
-  }
-
-  void UserSession(std::uint32_t id, const wchar_t* sid) { fake.sessions[id].userSid = sid; }
-
-  void UserPolicy(const wchar_t* sid, const wchar_t* key, const wchar_t* name,
-                  std::uint32_t value) {
-    fake.registry.SetDword(Hive::Users, std::wstring(sid) + L"\\" + key, name, value);
-  }
-
-  // Ends the copy the service waits on in a session, as the user or the
-  // system would, and tells the service.
-  void EndCopy(std::uint32_t sessionId, std::uint32_t exitCode) {
-    const std::uint32_t copy = fake.WaitedCopy(sessionId);
-    ASSERT_NE(copy, 0u) << "the service waits on a copy in session " << sessionId;
-    const ProcessHandle handle = fake.EndProcess(copy, exitCode);
-    ASSERT_NE(handle, ProcessHandle{});
-    service.OnProcessEnded(handle);
-  }
-
-  std::size_t StartedIn(std::uint32_t sessionId) const {
-    std::size_t count = 0;
-    for (const FakeProcess* process : fake.Started()) count += process->sessionId == sessionId;
-    return count;
-  }
-
-  FakeServicePlatform fake;
-  SessionService service{fake};
-};
 
 TEST_F(SessionServiceTest, StartPutsTheProgramFromItsOwnFolderIntoEveryUserSession) {
   UserSession(1, kAlice);
@@ -72,7 +34,8 @@ TEST_F(SessionServiceTest, StartPutsTheProgramFromItsOwnFolderIntoEveryUserSessi
   }
   EXPECT_EQ(StartedIn(1) + StartedIn(2) + StartedIn(7), 3u);
   EXPECT_TRUE(fake.records.empty()) << "an ordinary start writes no record";
-  EXPECT_EQ(fake.OpenHandleCount(), 3) << "only the copies' handles stay open";
+  EXPECT_EQ(fake.OpenHandleCount(), 3 + 2)
+      << "only the copies' handles and the key watches stay open";
 }
 
 TEST_F(SessionServiceTest, AFailedSessionListStillCoversTheConsoleSession) {
@@ -187,7 +150,7 @@ TEST_F(SessionServiceTest, ACopyEndingWithItsSessionIsNotStartedAgain) {
 
   EXPECT_EQ(fake.Started().size(), 2u);
   EXPECT_TRUE(fake.records.empty());
-  EXPECT_EQ(fake.OpenHandleCount(), 0);
+  EXPECT_EQ(fake.OpenHandleCount(), 2) << "only the two key watches stay open";
 }
 
 TEST_F(SessionServiceTest, ALogonGetsACopyAndAnotherUsersLogonInTheSameSessionToo) {
@@ -275,7 +238,7 @@ TEST_P(StartFailureTest, IsRecordedWithTheSystemErrorUnlessTheSessionHasNoUser) 
     EXPECT_EQ(fake.records[0].strings,
               (std::vector<std::wstring>{L"2", std::to_wstring(GetParam().reportedError)}));
   }
-  EXPECT_EQ(fake.OpenHandleCount(), 0);
+  EXPECT_EQ(fake.OpenHandleCount(), 2) << "only the two key watches stay open";
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, StartFailureTest,
