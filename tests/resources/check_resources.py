@@ -143,6 +143,14 @@ class ResourceCheck(unittest.TestCase):
         self.assertTrue(self.pe.OPTIONAL_HEADER.DllCharacteristics
                         & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE)
 
+    def test_reads_window_titles_without_asking_the_windows(self):
+        # GetWindowTextW would send WM_GETTEXT to the program's own box
+        # threads' windows and wait for them without a time-out.
+        user32 = {i.name.decode() for e in self.pe.DIRECTORY_ENTRY_IMPORT
+                  if e.dll.decode().lower() == "user32.dll" for i in e.imports if i.name}
+        self.assertIn("InternalGetWindowText", user32)
+        self.assertFalse({"GetWindowTextW", "GetWindowTextA"} & user32)
+
     def test_manifest(self):
         facts = manifest_facts(self.resource(RT_MANIFEST, 1))
         self.assertEqual(facts, {
