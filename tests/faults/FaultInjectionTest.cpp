@@ -183,6 +183,8 @@ std::vector<RoadCase> IdleRoadCases() {
       // Both hooks stay in the chain after the log-off.
       Row("RemoveHook", true, true, kWholeIdleRoad, 0, 0, 0),
       Row("CallNextHook", true, true, kWholeIdleRoad, 0, 0, 0),
+      // Nothing reads it yet.
+      Row("ReadLastInputTime", false, true, kWholeIdleRoad, 0, 0, 0),
       Row("StartThread", true, true, noBox, 0, 0, 0),
       Row("ShowMessageBox", true, true, noBox, 0, 0, 0),
       Row("Sleep", true, true, kWholeIdleRoad, 0, 0, 0),
@@ -271,6 +273,7 @@ std::vector<RoadCase> RebuildCases() {
       // The old hooks stay beside the new ones.
       Row("RemoveHook", true, true, kRebuiltRoad, 0, 2, {}),
       Row("CallNextHook", false, true, kRebuiltRoad, 0, 2, {}),
+      Row("ReadLastInputTime", false, true, kRebuiltRoad, 0, 2, {}),
       Row("StartThread", true, true, {At(30, kEvent119), At(30, kDisconnect)}, 0, 2, {}),
       Row("ShowMessageBox", true, true, {At(30, kEvent119), At(30, kDisconnect)}, 0, 2, {}),
       Row("Sleep", true, true, kRebuiltRoad, 0, 2, {}),
