@@ -14,6 +14,12 @@ void FloorTraceCheck(Platform& platform, const wchar_t* line) {
   platform.CloseKey(key);
 }
 
+std::uint32_t FloorLastInputRead(Platform& platform) {
+  std::uint32_t tickCount = 0;
+  platform.ReadLastInputTime(&tickCount);
+  return tickCount;
+}
+
 std::intptr_t FloorKeyboardHook(void* context, int code, std::uintptr_t wParam,
                                 std::intptr_t lParam) {
   auto& platform = *static_cast<Platform*>(context);

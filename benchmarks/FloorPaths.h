@@ -12,6 +12,10 @@ namespace ravitor::benchmarks {
 // exists, close it again.
 void FloorTraceCheck(Platform& platform, const wchar_t* line);
 
+// The one reading of the session's last input time that a tick of the
+// connected set makes; returns what it read.
+std::uint32_t FloorLastInputRead(Platform& platform);
+
 // Hook procedures (context: the Platform) that make the one trace check of
 // an input event and pass the event on.
 std::intptr_t FloorKeyboardHook(void* context, int code, std::uintptr_t wParam,

@@ -21,6 +21,8 @@ class NullPlatform final : public Platform {
   bool traceSwitchExists = false;
   // Values every policy key answers with, by name; anything else is absent.
   std::vector<std::pair<const wchar_t*, std::uint32_t>> values;
+  // The session's last input time; what nothing moves, no tick sees as input.
+  std::uint32_t lastInputTime = 0;
 
   // Calls the installed hook of `kind` the way the Win32 trampoline does.
   std::intptr_t Deliver(HookKind kind, int code, std::uintptr_t wParam, std::intptr_t lParam) {
@@ -64,6 +66,10 @@ class NullPlatform final : public Platform {
     hooks_[static_cast<std::uintptr_t>(hook) == 1 ? 0 : 1] = Hook{};
   }
   std::intptr_t CallNextHook(int, std::uintptr_t, std::intptr_t) override { return 0; }
+  bool ReadLastInputTime(std::uint32_t* tickCount) override {
+    *tickCount = lastInputTime;
+    return true;
+  }
   ThreadHandle StartThread(ThreadEntry, void*) override { return ThreadHandle{}; }
   void ShowMessageBox(const wchar_t*, const wchar_t*, std::uint32_t) override {}
   void Sleep(std::uint32_t) override {}

@@ -1,7 +1,10 @@
 // The 30-second tick: the connected set ticks the Active and ActiveButIdle
 // timers, the disconnected set the Disconnected timer; each tick of a timer
-// checks the trace switch once. The floor makes the same trace checks and
-// runs no timer logic.
+// checks the trace switch once, and the connected set reads the session's
+// last input time once. The floor makes the same trace checks and the same
+// reading and runs no timer logic. LastInputRead sets the connected set's
+// floor against that floor without the reading: what the reading adds to a
+// tick.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -46,8 +49,9 @@ void Program(benchmark::State& state, bool disconnected, bool traceSwitch) {
   if (!TickSteadily(state, process, disconnected)) state.SkipWithError("the counts went astray");
 }
 
+// `reading`: the connected set's reading of the session's last input time.
 template <typename PlatformType>
-void Floor(benchmark::State& state, bool disconnected, bool traceSwitch) {
+void Floor(benchmark::State& state, bool disconnected, bool traceSwitch, bool reading) {
   PlatformType platform;
   SetLongestLimits(platform, traceSwitch);
   // Seen only as a Platform, as the core sees it.
@@ -57,6 +61,7 @@ void Floor(benchmark::State& state, bool disconnected, bool traceSwitch) {
   std::uint32_t sinceReset = 0;
   for (auto _ : state) {
     FloorTraceCheck(*opaque, L"Tick");
+    if (reading) benchmark::DoNotOptimize(FloorLastInputRead(*opaque));
     if (!disconnected) FloorTraceCheck(*opaque, L"Tick");
     if (++sinceReset == kTicksBetweenResets) sinceReset = 0;
     benchmark::DoNotOptimize(sinceReset);
@@ -71,11 +76,20 @@ const bool registered = [] {
       benchmark::RegisterBenchmark(("OnTick/Fake/" + suffix + "/Program").c_str(),
                                    &Program<FakePlatform>, disconnected, traceSwitch);
       benchmark::RegisterBenchmark(("OnTick/Fake/" + suffix + "/Floor").c_str(),
-                                   &Floor<FakePlatform>, disconnected, traceSwitch);
+                                   &Floor<FakePlatform>, disconnected, traceSwitch, !disconnected);
       benchmark::RegisterBenchmark(("OnTick/CoreOnly/" + suffix + "/Program").c_str(),
                                    &Program<NullPlatform>, disconnected, traceSwitch);
       benchmark::RegisterBenchmark(("OnTick/CoreOnly/" + suffix + "/Floor").c_str(),
-                                   &Floor<NullPlatform>, disconnected, traceSwitch);
+                                   &Floor<NullPlatform>, disconnected, traceSwitch, !disconnected);
+    }
+    // The connected set's floor with its reading ("Program") and without.
+    const std::string trace = traceSwitch ? "TraceOn" : "TraceOff";
+    for (const bool reading : {true, false}) {
+      const std::string side = reading ? "/Program" : "/Floor";
+      benchmark::RegisterBenchmark(("LastInputRead/Fake/" + trace + side).c_str(),
+                                   &Floor<FakePlatform>, false, traceSwitch, reading);
+      benchmark::RegisterBenchmark(("LastInputRead/CoreOnly/" + trace + side).c_str(),
+                                   &Floor<NullPlatform>, false, traceSwitch, reading);
     }
   }
   return true;

@@ -6,8 +6,9 @@ paths over the recording fake, each against a floor that makes only the
 platform calls the path must make by design (benchmarks/).
 
 Under Wine: the real RAVITOR.exe and a bare Win32 program built the same way
-(a hidden window, a 30-second timer and the two low-level hooks passing input
-on: benchmarks/floor/FloorProgram.cpp), and the same bare program making the
+(a hidden window, a 30-second timer, the two low-level hooks passing input
+on and one reading of the session's last input time per tick:
+benchmarks/floor/FloorProgram.cpp), and the same bare program making the
 trace switch checks RAVITOR.exe makes by design (--trace-checks), each in a
 throw-away prefix with its own Xvfb display and wineserver: executable size,
 start-up to the message loop (the programs' starts interleaved), CPU over
@@ -312,7 +313,8 @@ def run_wine(options, results):
 # --- Native benchmarks --------------------------------------------------------------
 
 NATIVE_GROUPS = ("HookPath/Fake/", "HookPath/CoreOnly/", "OnTick/Fake/", "OnTick/CoreOnly/",
-                 "ReadPolicyDword/", "LoadCatalogText/")
+                 "LastInputRead/Fake/", "LastInputRead/CoreOnly/", "ReadPolicyDword/",
+                 "LoadCatalogText/")
 
 
 def native_order(name):

@@ -1,8 +1,9 @@
 // The least a program in RAVITOR.exe's place needs, as the floor its resident
-// figures are measured against: a hidden window, a 30-second window timer and
-// the two low-level input hooks, which pass every event on. No registry, no
-// policies. The window has RAVITOR.exe's class name and title so that the
-// session driver finds, ticks and ends it the same way.
+// figures are measured against: a hidden window, a 30-second window timer,
+// the two low-level input hooks, which pass every event on, and at each tick
+// one reading of the session's last input time, the input the hooks miss. No
+// registry, no policies. The window has RAVITOR.exe's class name and title so
+// that the session driver finds, ticks and ends it the same way.
 //
 // With --trace-checks it also makes the trace switch checks RAVITOR.exe makes
 // by design, and nothing else: one per input event and two per tick (the
@@ -52,6 +53,10 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_TIMER:
       if (wParam == kTickTimerId) {
         TraceCheck(L"Tick");
+        LASTINPUTINFO lastInput{};
+        lastInput.cbSize = sizeof(lastInput);
+        // Between the two timers' ticks, as RAVITOR.exe reads it; decides nothing.
+        ::GetLastInputInfo(&lastInput);
         TraceCheck(L"Tick");
       }
       return 0;

@@ -56,6 +56,13 @@ class Platform : public RegistryReader, public DebugOutput {
   virtual void RemoveHook(HookHandle hook) = 0;
   virtual std::intptr_t CallNextHook(int code, std::uintptr_t wParam, std::intptr_t lParam) = 0;
 
+  // When the caller's session last had keyboard or mouse input, as the
+  // system's millisecond tick count at that moment (32 bits: it wraps after
+  // 49.7 days). Kept by the system for the session as a whole, not through
+  // the hooks above. True on success; on failure `tickCount` is left as it
+  // was.
+  virtual bool ReadLastInputTime(std::uint32_t* tickCount) = 0;
+
   // Threads and message boxes.
   virtual ThreadHandle StartThread(ThreadEntry entry, void* argument) = 0;
   virtual void ShowMessageBox(const wchar_t* text, const wchar_t* caption, std::uint32_t style) = 0;

@@ -115,7 +115,11 @@ bool TimerSet::Initialize() {
         SessionTimer::Create(platform_, trace_, kTimerDefinitions[static_cast<std::size_t>(slot)]);
     if (!timer || !timer->Enabled()) continue;
     anyEnabled = true;
-    if (slot == TimerSlot::ActiveButIdle) InstallInputHooks();
+    if (slot == TimerSlot::ActiveButIdle) {
+      InstallInputHooks();
+      // The first reference: input between now and the first tick counts.
+      if (ReadsLastInput()) ReadLastInput();
+    }
   }
   platform_.TrimWorkingSet();
   if (!anyEnabled) return false;
@@ -145,6 +149,9 @@ void TimerSet::DestroyAllTimers() {
   // that is half torn down; then the others in slot order.
   RemoveInputHooks();
   SlotOf(TimerSlot::ActiveButIdle).reset();
+  // The reference belongs to the idle timer: a rebuilt one starts afresh.
+  lastInputKnown_ = false;
+  inputSeenByHooks_ = false;
   SlotOf(TimerSlot::Active).reset();
   SlotOf(TimerSlot::Disconnected).reset();
 }
@@ -162,6 +169,9 @@ bool TimerSet::TickAll() {
   if (disconnected_) return TickSlot(TimerSlot::Disconnected);
   // Both are ticked, even when the first asks for the log-off.
   const bool activeLogoff = TickSlot(TimerSlot::Active);
+  // Read as late as possible: input that came while the Active timer's tick
+  // waited in platform calls counts before this tick, as a hook's would.
+  ResetIdleCountOnNewInput();
   const bool idleLogoff = TickSlot(TimerSlot::ActiveButIdle);
   return activeLogoff || idleLogoff;
 }
@@ -181,6 +191,9 @@ void TimerSet::OnSessionChange(std::uint32_t code) {
       disconnected_ = false;
       ResetCount(TimerSlot::ActiveButIdle);
       ResetCount(TimerSlot::Active);
+      // The idle count starts again here, and so does the reference: input
+      // before the connection is not new at the next tick.
+      if (ReadsLastInput()) ReadLastInput();
       break;
     case kWtsConsoleDisconnect:
     case kWtsRemoteDisconnect:
@@ -225,6 +238,7 @@ void TimerSet::ApplyPolicyChange() {
 std::intptr_t TimerSet::OnInput(const wchar_t* traceLine, int code, std::uintptr_t wParam,
                                 std::intptr_t lParam) {
   ResetCount(TimerSlot::ActiveButIdle);
+  inputSeenByHooks_ = true;
   trace_.Trace(traceLine);
   // Input is never swallowed.
   return platform_.CallNextHook(code, wParam, lParam);
@@ -236,6 +250,45 @@ std::intptr_t TimerSet::OnKeyboardInput(int code, std::uintptr_t wParam, std::in
 
 std::intptr_t TimerSet::OnMouseInput(int code, std::uintptr_t wParam, std::intptr_t lParam) {
   return OnInput(L"Mouse timer reset", code, wParam, lParam);
+}
+
+// The session's last input time is a second source of input beside the
+// hooks, which miss input to elevated windows, and all input once Windows
+// has removed them for a call that took too long. It is read while the idle
+// timer exists and is enabled and the session is connected (disconnected,
+// only the Disconnected timer ticks): when the timers are built, at each
+// connection, and at each tick before the idle timer counts.
+bool TimerSet::ReadsLastInput() const {
+  const auto& idle = SlotOf(TimerSlot::ActiveButIdle);
+  return idle && idle->Enabled() && !disconnected_;
+}
+
+TimerSet::LastInput TimerSet::ReadLastInput() {
+  std::uint32_t tickCount = 0;
+  // A failed reading changes nothing: the last good one stays the
+  // reference, and input since then counts once a reading succeeds again.
+  if (!platform_.ReadLastInputTime(&tickCount)) return LastInput::Unread;
+  // Inequality only, never "later than": the tick count wraps after 49.7
+  // days, a later event may carry a smaller count (SendInput supplies its
+  // own), and any change at all is input.
+  const bool moved = lastInputKnown_ && tickCount != lastInputTime_;
+  lastInputTime_ = tickCount;
+  lastInputKnown_ = true;
+  inputSeenByHooks_ = false;
+  return moved ? LastInput::Moved : LastInput::Unchanged;
+}
+
+// Input since the previous reading resets the idle count before the tick
+// counts, which gives the count the hooks would have given had they seen
+// it: a hook's reset, too, leaves 0 for the next tick to count from.
+void TimerSet::ResetIdleCountOnNewInput() {
+  if (!ReadsLastInput()) return;
+  const bool hooksSawInput = inputSeenByHooks_;
+  if (ReadLastInput() != LastInput::Moved) return;
+  ResetCount(TimerSlot::ActiveButIdle);
+  // Input the hooks saw moves the session's last input time too; only what
+  // they missed is worth a line.
+  if (!hooksSawInput) trace_.Trace(kLastInputResetTrace);
 }
 
 }  // namespace ravitor

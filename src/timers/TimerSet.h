@@ -22,6 +22,11 @@ inline constexpr std::size_t kTimerSlotCount = 3;
 // The definitions of the three timers, in slot order.
 extern const std::array<TimerDefinition, kTimerSlotCount> kTimerDefinitions;
 
+// Traced when the session's last input time, and no hook, shows input since
+// the previous reading.
+inline constexpr const wchar_t* kLastInputResetTrace =
+    L"Input seen by the session's last input time, idle timer reset";
+
 class TimerSet {
  public:
   // `applicationName` names the event-log source.
@@ -44,7 +49,10 @@ class TimerSet {
   void OnSessionChange(std::uint32_t code);
   void OnPolicyChange();
 
-  // Low-level input: resets the idle count and passes the event on.
+  // Low-level input: resets the idle count and passes the event on. Input
+  // the hooks never see (an elevated window's, or any once Windows has
+  // removed a hook that timed out) reaches the idle count through the
+  // session's last input time, read at each tick.
   std::intptr_t OnKeyboardInput(int code, std::uintptr_t wParam, std::intptr_t lParam);
   std::intptr_t OnMouseInput(int code, std::uintptr_t wParam, std::intptr_t lParam);
 
@@ -72,6 +80,12 @@ class TimerSet {
   void Leave();
   std::intptr_t OnInput(const wchar_t* traceLine, int code, std::uintptr_t wParam,
                         std::intptr_t lParam);
+  // What a reading of the session's last input time found.
+  enum class LastInput { Unread, Unchanged, Moved };
+  bool ReadsLastInput() const;
+  // A good reading becomes the reference of the next.
+  LastInput ReadLastInput();
+  void ResetIdleCountOnNewInput();
 
   Platform& platform_;
   DebugTrace& trace_;
@@ -81,6 +95,13 @@ class TimerSet {
   // Installed while an enabled ActiveButIdle timer exists.
   UniqueHook keyboardHook_;
   UniqueHook mouseHook_;
+  // The session's last input time at the last good reading, the reference
+  // the next reading is compared with; none before the first good reading
+  // of an idle timer.
+  std::uint32_t lastInputTime_ = 0;
+  bool lastInputKnown_ = false;
+  // A hook has reset the idle count since the last good reading.
+  bool inputSeenByHooks_ = false;
   bool disconnected_ = false;
   std::uintptr_t tickTimerId_ = 0;
   WindowHandle window_{};

@@ -119,6 +119,7 @@ const std::vector<std::string>& FakePlatform::OperationNames() {
                                                  "InstallHook",
                                                  "RemoveHook",
                                                  "CallNextHook",
+                                                 "ReadLastInputTime",
                                                  "StartThread",
                                                  "ShowMessageBox",
                                                  "Sleep",
@@ -285,6 +286,7 @@ int FakePlatform::OpenHandleCount() const {
 std::intptr_t FakePlatform::DeliverInput(HookKind kind, int code, std::uintptr_t wParam,
                                          std::intptr_t lParam) {
   const PlatformCall call(*this);
+  ++lastInputTime;
   const auto hooks = hooks_;  // a procedure may change the chain
   for (const auto& [handle, hook] : hooks) {
     if (hook.kind != kind) continue;
@@ -566,6 +568,14 @@ std::intptr_t FakePlatform::CallNextHook(int code, std::uintptr_t wParam, std::i
            std::to_wstring(lParam));
   }
   return nextHookResult;
+}
+
+bool FakePlatform::ReadLastInputTime(std::uint32_t* tickCount) {
+  const PlatformCall call(*this);
+  if (Called("ReadLastInputTime")) return false;  // `tickCount` untouched
+  // A reading changes nothing outside the process: not journalled.
+  *tickCount = lastInputTime;
+  return true;
 }
 
 ThreadHandle FakePlatform::StartThread(ThreadEntry entry, void* argument) {

@@ -136,6 +136,11 @@ class FakePlatform : public Platform {
                              std::intptr_t lParam = 0);
   int InstalledHookCount(HookKind kind) const;
   std::intptr_t nextHookResult = 0;
+  // The session's last input time, as ReadLastInputTime gives it. The fake
+  // has no clock: each DeliverInput moves it on by one, hooks installed or
+  // not, as any input moves the system's. A test moves it by itself for
+  // input that no hook sees.
+  std::uint32_t lastInputTime = 0;
 
   // --- Warning threads.
   ThreadMode threadMode = ThreadMode::RunAtOnce;
@@ -210,6 +215,7 @@ class FakePlatform : public Platform {
   HookHandle InstallHook(HookKind kind, HookProcedure procedure, void* context) override;
   void RemoveHook(HookHandle hook) override;
   std::intptr_t CallNextHook(int code, std::uintptr_t wParam, std::intptr_t lParam) override;
+  bool ReadLastInputTime(std::uint32_t* tickCount) override;
   ThreadHandle StartThread(ThreadEntry entry, void* argument) override;
   void ShowMessageBox(const wchar_t* text, const wchar_t* caption, std::uint32_t style) override;
   void Sleep(std::uint32_t milliseconds) override;

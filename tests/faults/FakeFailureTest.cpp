@@ -131,6 +131,12 @@ const FailureCase kCases[] = {
      }},
     {"CallNextHook", [](FakePlatform& f) { f.nextHookResult = 7; },
      [](FakePlatform& f) { EXPECT_EQ(f.CallNextHook(0, 0x100, 1), 0); }},
+    {"ReadLastInputTime", [](FakePlatform& f) { f.lastInputTime = 0x1234; },
+     [](FakePlatform& f) {
+       std::uint32_t tickCount = 0xAAAAAAAA;
+       EXPECT_FALSE(f.ReadLastInputTime(&tickCount));
+       EXPECT_EQ(tickCount, 0xAAAAAAAAu) << "nothing read";
+     }},
     {"StartThread", nullptr,
      [](FakePlatform& f) {
        bool ran = false;

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "faults/SessionRoad.h"
+#include "timers/TimerSet.h"
 
 namespace ravitor::testing {
 namespace {
@@ -72,7 +73,8 @@ const std::set<std::wstring> kProgramTraceLines = {
     L"Policy change has been detected.",
     L"Session Timer policy change has been detected, stopping timers and re-initializing app",
     L"Keyboard timer reset",
-    L"Mouse timer reset"};
+    L"Mouse timer reset",
+    kLastInputResetTrace};
 
 // What is shown and logged is only ever the program's own: warning boxes,
 // the two event records and its trace lines. A failure adds nothing.
@@ -178,11 +180,14 @@ std::vector<RoadCase> IdleRoadCases() {
       Row("LogoffSession", true, true,
           {At(20, kBox), At(24, kClose), At(24, kEvent119), At(24, kDisconnect), At(28, kEvent118)},
           0, 0, {}),
-      // Without hooks only input is lost; the user had typed before leaving.
+      // Without hooks the input reaches the idle count through the session's
+      // last input time at the next tick; the user had typed before leaving.
       Row("InstallHook", true, true, kWholeIdleRoad, 0, 0, 0),
       // Both hooks stay in the chain after the log-off.
       Row("RemoveHook", true, true, kWholeIdleRoad, 0, 0, 0),
       Row("CallNextHook", true, true, kWholeIdleRoad, 0, 0, 0),
+      // The hooks alone count the input, as they did before the reading.
+      Row("ReadLastInputTime", true, true, kWholeIdleRoad, 0, 0, 0),
       Row("StartThread", true, true, noBox, 0, 0, 0),
       Row("ShowMessageBox", true, true, noBox, 0, 0, 0),
       Row("Sleep", true, true, kWholeIdleRoad, 0, 0, 0),
@@ -271,6 +276,7 @@ std::vector<RoadCase> RebuildCases() {
       // The old hooks stay beside the new ones.
       Row("RemoveHook", true, true, kRebuiltRoad, 0, 2, {}),
       Row("CallNextHook", false, true, kRebuiltRoad, 0, 2, {}),
+      Row("ReadLastInputTime", true, true, kRebuiltRoad, 0, 2, {}),
       Row("StartThread", true, true, {At(30, kEvent119), At(30, kDisconnect)}, 0, 2, {}),
       Row("ShowMessageBox", true, true, {At(30, kEvent119), At(30, kDisconnect)}, 0, 2, {}),
       Row("Sleep", true, true, kRebuiltRoad, 0, 2, {}),

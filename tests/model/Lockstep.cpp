@@ -147,6 +147,10 @@ LockstepRun RunLockstep(const McCatalog& catalog, const Scenario& scenario, Mode
         result = fake.DeliverInput(step.hook, step.code, step.wParam, step.lParam);
         expected = model.Input(step.hook, step.code, step.wParam, step.lParam, step.nextHookResult);
         break;
+      case StepKind::UnhookedInput:
+        ++fake.lastInputTime;
+        model.UnhookedInput();
+        break;
       case StepKind::PolicyChange:
         app.Timers().OnPolicyChange();
         model.PolicyChange();

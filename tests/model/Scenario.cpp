@@ -239,7 +239,8 @@ void RegistryContents::CopyTo(FakePlatform& fake) const {
 
 // --- Generation -----------------------------------------------------------------
 
-Scenario GenerateScenario(std::uint64_t seed, const std::vector<std::wstring>& windowTitles) {
+Scenario GenerateScenario(std::uint64_t seed, const std::vector<std::wstring>& windowTitles,
+                          bool unhookedInput) {
   Random random(seed);
   Scenario scenario;
   const std::uint32_t locales[] = {0x0409, 0x0409, 0x0C07, 0x0407, 0x0804, 0x0404, 0x0411,
@@ -308,6 +309,7 @@ Scenario GenerateScenario(std::uint64_t seed, const std::vector<std::wstring>& w
         step.nextHookResult = random.Chance(80) ? 0 : 1;
         break;
       }
+      case StepKind::UnhookedInput:  // added below
       case StepKind::PolicyChange:
         break;
       case StepKind::SettingChange:
@@ -336,6 +338,23 @@ Scenario GenerateScenario(std::uint64_t seed, const std::vector<std::wstring>& w
       }
     }
     scenario.steps.push_back(step);
+  }
+
+  // Drawn from a stream of their own, so that the steps above stay what the
+  // seed makes them either way.
+  if (unhookedInput) {
+    Random elevated(seed ^ 0xE1E7A7EDull);
+    const int percent = elevated.Pick({2, 5, 12});
+    std::vector<Step> steps;
+    for (const Step& step : scenario.steps) {
+      if (elevated.Chance(percent)) {
+        Step unhooked;
+        unhooked.kind = StepKind::UnhookedInput;
+        steps.push_back(unhooked);
+      }
+      steps.push_back(step);
+    }
+    scenario.steps = std::move(steps);
   }
   return scenario;
 }
@@ -437,6 +456,8 @@ std::string Describe(const Step& step) {
              std::to_string(step.code) + ", " + HexText(step.wParam) + ", " +
              std::to_string(step.lParam) + "; next hook returns " +
              std::to_string(step.nextHookResult) + ")";
+    case StepKind::UnhookedInput:
+      return "input that no hook sees";
     case StepKind::PolicyChange:
       return "OnPolicyChange";
     case StepKind::SettingChange:

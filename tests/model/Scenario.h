@@ -58,6 +58,9 @@ enum class StepKind {
   Tick,
   SessionChange,
   Input,
+  // Input no hook sees (an elevated window's): only the session's last
+  // input time moves.
+  UnhookedInput,
   PolicyChange,   // TimerSet::OnPolicyChange called directly
   SettingChange,  // WM_SETTINGCHANGE through the window procedure
   UserClosesWindow,
@@ -93,8 +96,10 @@ struct Scenario {
 };
 
 // `windowTitles`: titles other programs' windows may carry, such as the
-// warning captions in every language.
-Scenario GenerateScenario(std::uint64_t seed, const std::vector<std::wstring>& windowTitles);
+// warning captions in every language. `unhookedInput`: the user also works
+// in a window no hook sees, now and then, between the other steps.
+Scenario GenerateScenario(std::uint64_t seed, const std::vector<std::wstring>& windowTitles,
+                          bool unhookedInput = false);
 
 std::string Describe(const RegistryEdit& edit);
 std::string Describe(const Step& step);

@@ -127,7 +127,10 @@ bool SessionModel::InitializeAll() {
   Record(L"RegisterSessionNotification " + kWindow);
   Record(L"StartWindowTimer " + kWindow + L" 151 30000");
   if (Policy(PolicyKey::Product, kRunRAVITOR, 1, 1) == 0) return false;
-  for (const Kind kind : {kActive, kIdle, kDisconnected}) slots_[kind] = Create(kind);
+  for (const Kind kind : {kActive, kIdle, kDisconnected}) {
+    slots_[kind] = Create(kind);
+    if (kind == kIdle && ReadsLastInput()) TakeReference();
+  }
   Record(L"TrimWorkingSet");
   if (!slots_[kActive]->enabled && !slots_[kIdle]->enabled && !slots_[kDisconnected]->enabled) {
     return false;
@@ -175,6 +178,7 @@ void SessionModel::DestroyAll() {
     hooksInstalled_ = false;
   }
   for (auto& slot : slots_) slot.reset();
+  reference_.reset();
 }
 
 // A "Policy" notice that came while the tick ran is handled once it is over.
@@ -195,6 +199,7 @@ void SessionModel::TickAll(std::uintptr_t identifier) {
     logoff = TickOne(kDisconnected);
   } else {
     const bool activeLogoff = TickOne(kActive);
+    ResetIdleOnNewInput();
     const bool idleLogoff = TickOne(kIdle);
     logoff = activeLogoff || idleLogoff;
   }
@@ -286,6 +291,7 @@ void SessionModel::SessionChange(std::uint32_t code) {
     disconnected_ = false;
     if (slots_[kIdle]) slots_[kIdle]->count = 0;
     if (slots_[kActive]) slots_[kActive]->count = 0;
+    if (ReadsLastInput()) TakeReference();
   } else if (code == 2 || code == 4) {
     Trace(L"WTS Disconnect message detected, reseting disconnect timer");
     Record(L"TrimWorkingSet");
@@ -296,12 +302,35 @@ void SessionModel::SessionChange(std::uint32_t code) {
 
 std::intptr_t SessionModel::Input(HookKind hook, int code, std::uintptr_t wParam,
                                   std::intptr_t lParam, std::intptr_t nextHookResult) {
-  if (!hooksInstalled_) return 0;  // nothing is hooked, so the program never hears of it
+  ++sessionInput_;                 // the session sees it, hooked or not
+  if (!hooksInstalled_) return 0;  // nothing is hooked, so no hook hears of it
   if (slots_[kIdle]) slots_[kIdle]->count = 0;
+  hooksResetSinceReading_ = true;
   Trace(hook == HookKind::Keyboard ? L"Keyboard timer reset" : L"Mouse timer reset");
   Record(L"CallNextHook " + std::to_wstring(code) + L" " + Hex(wParam) + L" " +
          std::to_wstring(lParam));
   return nextHookResult;
+}
+
+void SessionModel::UnhookedInput() { ++sessionInput_; }
+
+bool SessionModel::ReadsLastInput() const {
+  return slots_[kIdle] && slots_[kIdle]->enabled && !disconnected_;
+}
+
+void SessionModel::TakeReference() {
+  reference_ = sessionInput_;
+  hooksResetSinceReading_ = false;
+}
+
+void SessionModel::ResetIdleOnNewInput() {
+  if (!ReadsLastInput()) return;
+  const bool moved = reference_ && *reference_ != sessionInput_;
+  const bool hooksReset = hooksResetSinceReading_;
+  TakeReference();
+  if (!moved) return;
+  slots_[kIdle]->count = 0;
+  if (!hooksReset) Trace(L"Input seen by the session's last input time, idle timer reset");
 }
 
 bool SessionModel::LimitChanged(Kind kind) const {

@@ -51,6 +51,7 @@ class SessionModel {
   void SessionChange(std::uint32_t code);
   std::intptr_t Input(HookKind hook, int code, std::uintptr_t wParam, std::intptr_t lParam,
                       std::intptr_t nextHookResult);
+  void UnhookedInput();
   void PolicyChange();
   void SettingChange(const std::optional<std::wstring>& section);
   void UserClosesWindow(std::size_t index);
@@ -80,6 +81,12 @@ class SessionModel {
   bool LimitReached(Kind kind) const;
   bool LimitChanged(Kind kind) const;
   void TickAll(std::uintptr_t identifier);
+  // The session's last input time, read while an enabled idle timer exists
+  // and the session is connected; a change since the previous reading is
+  // input, and resets the idle count.
+  bool ReadsLastInput() const;
+  void TakeReference();
+  void ResetIdleOnNewInput();
   // Compares the limits and rebuilds on a difference: what a "Policy" notice
   // leads to once no tick runs.
   void ApplyPolicyChange();
@@ -99,6 +106,9 @@ class SessionModel {
   std::array<std::optional<Timer>, kKindCount> slots_;
   bool disconnected_ = false;
   bool hooksInstalled_ = false;
+  std::uint32_t sessionInput_ = 0;  // input events of the session, hooked or not
+  std::optional<std::uint32_t> reference_;
+  bool hooksResetSinceReading_ = false;
   bool mutexHeld_ = false;
   bool ticking_ = false;
   bool policyChangeWaiting_ = false;

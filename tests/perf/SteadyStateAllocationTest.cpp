@@ -1,7 +1,8 @@
-// The hook and tick paths run for the whole life of every session and must
-// not allocate: only the tick that shows a warning box allocates, the box's
-// strings, by design. Allocations are counted inside the core's code only;
-// what the recording fake allocates stands for the operating system.
+// The hook and tick paths, the reading of the session's last input time
+// included, run for the whole life of every session and must not allocate:
+// only the tick that shows a warning box allocates, the box's strings, by
+// design. Allocations are counted inside the core's code only; what the
+// recording fake allocates stands for the operating system.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -127,6 +128,25 @@ TEST_P(SteadyStateAllocationTest, TicksAllocateNothingButAWarningBoxsStrings) {
   }
   EXPECT_EQ(fake.CallCount("LogoffSession"), 1);
   EXPECT_EQ(BoxesShown(), 2);
+}
+
+TEST_P(SteadyStateAllocationTest, TicksThatSeeInputThroughTheLastInputTimeAllocateNothing) {
+  TsPolicy(kMaxIdleTime, 150000);  // 5 ticks
+  ASSERT_TRUE(timers.InitializeAllTimers(WindowHandle{0x42}));
+  constexpr int kTicks = 100;
+
+  // Input no hook sees before every tick: each reading resets the count.
+  long allocations = 0;
+  for (int tick = 1; tick <= kTicks; ++tick) {
+    ++fake.lastInputTime;
+    allocations += AllocationsOfTick();
+    ASSERT_EQ(timers.Timer(TimerSlot::ActiveButIdle)->Count(), 1u) << "tick " << tick;
+  }
+
+  EXPECT_EQ(allocations, 0);
+  EXPECT_EQ(BoxesShown(), 0);
+  const auto lines = fake.TraceLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), kLastInputResetTrace), GetParam() ? kTicks : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(TraceSwitch, SteadyStateAllocationTest, ::testing::Bool(),

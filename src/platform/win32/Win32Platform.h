@@ -29,6 +29,7 @@ class Win32Platform final : public Platform {
   HookHandle InstallHook(HookKind kind, HookProcedure procedure, void* context) override;
   void RemoveHook(HookHandle hook) override;
   std::intptr_t CallNextHook(int code, std::uintptr_t wParam, std::intptr_t lParam) override;
+  bool ReadLastInputTime(std::uint32_t* tickCount) override;
   ThreadHandle StartThread(ThreadEntry entry, void* argument) override;
   void ShowMessageBox(const wchar_t* text, const wchar_t* caption, std::uint32_t style) override;
   void Sleep(std::uint32_t milliseconds) override;

@@ -1,5 +1,5 @@
-// Windows, window timers, low-level input hooks and the enumeration of
-// top-level windows for the Win32 platform.
+// Windows, window timers, low-level input hooks, the session's last input
+// time and the enumeration of top-level windows for the Win32 platform.
 #include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Platform.h"
 
@@ -62,6 +62,15 @@ void Win32Platform::RemoveHook(HookHandle hook) { ::UnhookWindowsHookEx(ToNative
 
 std::intptr_t Win32Platform::CallNextHook(int code, std::uintptr_t wParam, std::intptr_t lParam) {
   return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+bool Win32Platform::ReadLastInputTime(std::uint32_t* tickCount) {
+  // Session-specific, as documented: the input of this session only.
+  LASTINPUTINFO info{};
+  info.cbSize = sizeof(info);
+  if (::GetLastInputInfo(&info) == FALSE) return false;
+  *tickCount = info.dwTime;
+  return true;
 }
 
 bool Win32Platform::EnumerateWindows(WindowVisitor visitor, void* context) {
