@@ -8,6 +8,7 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <memory>
@@ -48,6 +49,8 @@ const wchar_t* const kUsage =
     L"  boxes                     list warning boxes as JSON lines {caption, text, pid}:\n"
     L"                            pid is the process that owns the box\n"
     L"  close CAPTION             press OK on the box with exactly this caption (waits 5 s)\n"
+    L"  await COUNT               wait until exactly COUNT warning boxes are visible\n"
+    L"                            (at most 5 s)\n"
     L"  stats                     the window's process: handles, threads, private bytes,\n"
     L"                            working set, CPU time, as one JSON line\n"
     L"  debug TEXT                write TEXT to the debug output (OutputDebugStringW)\n"
@@ -235,13 +238,33 @@ int Boxes() {
 }
 
 int Close(const std::wstring& caption) {
-  // A box comes up on a thread of its own: give it a moment to appear.
+  // A box comes up on a thread of its own: give it a moment to appear. A box
+  // already pressed is hidden while it goes, and is not pressed again.
   for (int attempt = 0; attempt < 100; ++attempt) {
     for (const HWND box : WarningBoxes()) {
-      if (TextOf(box) == caption) return ::PostMessageW(box, WM_COMMAND, IDOK, 0) ? 0 : 3;
+      if (TextOf(box) == caption && ::IsWindowVisible(box)) {
+        return ::PostMessageW(box, WM_COMMAND, IDOK, 0) ? 0 : 3;
+      }
     }
     ::Sleep(50);
   }
+  return 1;
+}
+
+// A warning raised by one sent tick comes up on its thread while the next
+// ticks are sent: a script waits for it before it lets the sweep look. A box
+// being closed is hidden at once but can stay for a while (Wine waits for
+// the display to withdraw it), so only the visible ones count.
+int Await(std::size_t count) {
+  std::size_t visible = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::vector<HWND> boxes = WarningBoxes();
+    visible =
+        static_cast<std::size_t>(std::count_if(boxes.begin(), boxes.end(), ::IsWindowVisible));
+    if (visible == count) return 0;
+    ::Sleep(50);
+  }
+  std::fwprintf(stderr, L"%zu warning boxes visible, not %zu\n", visible, count);
   return 1;
 }
 
@@ -445,6 +468,7 @@ int Dispatch(int argc, wchar_t** argv) {
   }
   if (command == L"boxes") return Boxes();
   if (command == L"close" && argc >= 3) return Close(argv[2]);
+  if (command == L"await" && argc >= 3) return Await(Number(argv[2]));
   if (command == L"stats") return Stats();
   if (command == L"answer" && argc >= 3) return Answer(Number(argv[2]));
   if (command == L"keys" && argc >= 3) return InjectMany(true, Number(argv[2]));

@@ -11,7 +11,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "wine"))
 from catalog import formatted, parse_mc  # noqa: E402
-from winesession import HKLM, TS_KEY, WAIT_SECONDS, WineSession, wait_until  # noqa: E402
+from winesession import HKCU, HKLM, TS_KEY, WAIT_SECONDS, WineSession, wait_until  # noqa: E402
 
 BUILD = os.environ.get("RAVITOR_BUILD", "build/windows")
 RAVITOR = os.path.abspath(os.path.join(BUILD, "RAVITOR.exe"))
@@ -28,17 +28,20 @@ WARM_UP_CYCLES = 8
 
 def cycle(rebuild=False):
     """250 ticks: ten idle warnings (five closed by the user, five left open),
-    input that keeps the idle count low, the connection warning at 240, both
-    timers acting at 244 and 245 (sweeps, events 119, disconnects), then five
-    ticks disconnected and, now and then, a policy rebuild."""
+    input that keeps the idle count low, the connection warning at 240, the
+    idle warning at 241, both timers acting at 244 and 245 (sweeps, events
+    119, disconnects), then five ticks disconnected and, now and then, a
+    policy rebuild. The sent ticks come milliseconds apart, not minutes:
+    before the sweep looks, the script waits for every box to be up."""
     steps = [["session", 3]]
     steps += [["tick", 6], ["close", IDLE_CAPTION], ["key"]] * 5
     steps += [["tick", 6], ["key"]] * 5
     steps += [["tick", 5], ["key"]] * 35
-    steps += [["tick", 5], ["sleep", 300], ["tick", 5], ["session", 4], ["tick", 5]]
+    steps += [["tick", 5], ["await", 6], ["tick", 1], ["await", 7], ["tick", 4], ["session", 4],
+              ["tick", 5]]
     if rebuild:
         steps.append(["setting", "Policy"])
-    return steps
+    return steps + [["slowest"]]
 
 
 def linux_figures(pid):
@@ -66,15 +69,30 @@ class Soak(unittest.TestCase):
 
     def settled_figures(self, ravitor):
         """Figures once the last box swept is down and its thread has ended."""
-        wait_until(lambda: self.session.boxes(DRIVER) == [] and self.figures(ravitor)["threads"] == 1,
-                   timeout=WAIT_SECONDS)
+        settled = wait_until(
+            lambda: self.session.boxes(DRIVER) == [] and self.figures(ravitor)["threads"] == 1,
+            timeout=WAIT_SECONDS)
+        self.assertTrue(settled, "every box and its thread are gone")
         return self.figures(ravitor)
 
     def run_script(self, steps):
-        self.session.run_script(DRIVER, steps, timeout=900)
+        """Runs the steps; returns the longest time one of their ticks took."""
+        out = self.session.run_script(DRIVER, steps, timeout=900)
+        return max([json.loads(line)["slowest_tick_ms"] for line in out.splitlines()
+                    if "slowest_tick_ms" in line], default=0.0)
 
     def test_ten_thousand_ticks_leave_resources_flat(self):
-        self.session.write_registry({(HKLM, TS_KEY): POLICY})
+        # Xvfb runs no window manager, and winex11 waits up to 2 s for one to
+        # withdraw each window it hides, so every closed box keeps its thread
+        # busy that long, which Windows never does. How many box threads are
+        # alive at once then depends on timing, and Wine's heap with it: its
+        # resident memory, sampled settled every 8 cycles, rose by 7.8 MB over
+        # the first 48 cycles and then wandered by 2.3 MB; with the windows
+        # unmanaged it stays within 0.1 MB over 56 cycles. The soak measures
+        # the program, so its windows are unmanaged; a busy box thread has a
+        # scenario of its own (SweepBound in test_scenarios.py).
+        self.session.write_registry({(HKLM, TS_KEY): POLICY,
+                                     (HKCU, r"Software\Wine\X11 Driver"): {"Managed": "N"}})
         self.drive("park", 5, 5)
         ravitor = self.session.start_ravitor(RAVITOR)
         if not self.session.wait_for_window(ravitor, DRIVER):
@@ -85,15 +103,16 @@ class Soak(unittest.TestCase):
         self.run_script(cycle() * WARM_UP_CYCLES)
         start = self.settled_figures(ravitor)
         cycles = max(1, TICKS // CYCLE_TICKS)
+        slowest = 0.0
         for number in range(cycles):
             rebuild = number % 10 == 9
             if rebuild:  # 11 or 10 ticks of disconnection limit, alternately
                 limit = 330000 if number % 20 == 9 else 300000
                 self.session.write_registry({(HKLM, TS_KEY): {"MaxDisconnectionTime": limit}})
-            self.run_script(cycle(rebuild))
+            slowest = max(slowest, self.run_script(cycle(rebuild)))
             if number % 5 == 4:
-                print(f"after {(number + 1) * CYCLE_TICKS} measured ticks: {self.figures(ravitor)}",
-                      file=sys.stderr, flush=True)
+                print(f"after {(number + 1) * CYCLE_TICKS} measured ticks: {self.figures(ravitor)}, "
+                      f"slowest tick so far {slowest:.0f} ms", file=sys.stderr, flush=True)
         self.run_script([["session", 3]])
         end = self.settled_figures(ravitor)
         self.assertEqual(self.session.boxes(DRIVER), [], "every warning box is gone")
@@ -109,21 +128,18 @@ class Soak(unittest.TestCase):
                             lambda events: events.count("DisconnectSession") >= expected,
                             timeout=WAIT_SECONDS)
         print(f"\nsoak: {cycles * CYCLE_TICKS} ticks after {WARM_UP_CYCLES * CYCLE_TICKS} to warm up, {events.count('DisconnectSession')} disconnects, "
-              f"{events.count('ReportEvent 4 1 119')} records\nstart {start}\nend   {end}",
-              file=sys.stderr)
-        # Open: in about half of the clean-clone runs one expiry of the 96
-        # never happens (95, with no box or thread left and 30 s after the
-        # driver stopped), in runs where the real tick and the driver's
-        # forged input interleave. Until a traced failing run explains it,
-        # one missing disconnect is tolerated; two or more fail.
-        self.assertIn(events.count("DisconnectSession"), (expected - 1, expected))
+              f"{events.count('ReportEvent 4 1 119')} records, the slowest measured tick answered "
+              f"after {slowest:.0f} ms\nstart {start}\nend   {end}", file=sys.stderr)
+        self.assertEqual(events.count("DisconnectSession"), expected)
         self.assertEqual(end["threads"], start["threads"])
         self.assertEqual(end["linux_threads"], start["linux_threads"])
         self.assertLessEqual(end["fds"], start["fds"])
-        # Under Wine the resident memory of the settled process wanders by
-        # about a megabyte from one sample to the next, with no trend; the
-        # core's own heap is checked exactly by the sanitizer and Valgrind runs.
-        self.assertLess(end["rss_anon_kb"] - start["rss_anon_kb"], 2048)
+        # With unmanaged windows the settled process's resident memory moves
+        # by about 0.1 MB over the measured run (80 to 108 KiB in three
+        # runs); a box's strings and thread start, were they lost, would be
+        # 2 KiB for each of its 480 boxes. The core's own heap is checked
+        # exactly by the sanitizer and Valgrind runs.
+        self.assertLess(end["rss_anon_kb"] - start["rss_anon_kb"], 512)
         self.drive("command", 105)
         self.assertEqual(ravitor.wait(timeout=WAIT_SECONDS), 0)
 
