@@ -50,7 +50,7 @@ TEST_P(RestartClockTest, TheSixthEndWithinTenMinutesLeavesTheSessionAlone) {
 }
 
 TEST_P(RestartClockTest, EndsTwoMinutesApartAreStartedAgainForever) {
-  for (int end = 1; end <= 20; ++end) {
+  for (unsigned end = 1; end <= 20; ++end) {
     fake.nowMs +=
         kRestartWindowMs / kRestartLimit;  // the sixth comes a whole window after the first
     EndCopy(1, kTaskManagerExit);
