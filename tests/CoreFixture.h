@@ -17,6 +17,9 @@ namespace ravitor::testing {
 
 inline constexpr const wchar_t* kApplicationName = L"Tolvex Pellan Session Timers";
 inline constexpr WindowHandle kAppWindow{0x42};
+// The journal's entries for the two warning boxes.
+inline const std::wstring kIdleBox = L"MessageBox RAVITOR: Idle timer expired | 0x50010";
+inline const std::wstring kActiveBox = L"MessageBox RAVITOR: Logon timer expired | 0x50010";
 
 class CoreFixture : public ::testing::Test {
  protected:

@@ -15,8 +15,6 @@ namespace {
 
 using Lines = std::vector<std::wstring>;
 
-const std::wstring kIdleBox = L"MessageBox RAVITOR: Idle timer expired | 0x50010";
-const std::wstring kActiveBox = L"MessageBox RAVITOR: Logon timer expired | 0x50010";
 constexpr std::uint32_t kIdleLimitMs = 600000;  // 20 ticks: the box at 20, the disconnect at 24
 constexpr int kWarningTick = 20;
 constexpr int kDisconnectTick = 24;

@@ -6,8 +6,6 @@
 namespace ravitor::testing {
 namespace {
 
-const std::wstring kIdleBox = L"MessageBox RAVITOR: Idle timer expired | 0x50010";
-const std::wstring kActiveBox = L"MessageBox RAVITOR: Logon timer expired | 0x50010";
 const std::wstring kCloseIdleBox = L"SendMessageTimeout RAVITOR: Idle timer expired 0x10 0 0 0 100";
 const std::wstring kCloseActiveBox =
     L"SendMessageTimeout RAVITOR: Logon timer expired 0x10 0 0 0 100";
