@@ -137,6 +137,22 @@ class WineSession:
                                   stderr=error_log if errors else subprocess.STDOUT,
                                   timeout=timeout).returncode
 
+    def _run_started(self, command, errors, output=None, timeout=WAIT_SECONDS, env=None):
+        """Runs a Wine command with its standard error in `errors`; returns
+        its exit code. Wine now and then fails to lay out a new process's
+        address space before any of its code runs: it prints NOT_STARTED and
+        exits with 1. The command did nothing, so it is run again, twice at
+        most. Any other failure is the command's own answer."""
+        for _ in range(3):
+            for path in (output, errors):
+                if path and os.path.exists(path):
+                    os.unlink(path)
+            code = self._run(command, timeout=timeout, output=output, errors=errors, env=env)
+            started = not (NOT_STARTED in self.read(errors) and not (output and self.read(output)))
+            if code == 0 or started:
+                break
+        return code
+
     def start(self, program, *arguments, stdout=None, stderr=None, winedebug=None):
         env = dict(self.env)
         if winedebug:
@@ -166,18 +182,9 @@ class WineSession:
         whose exit code is the answer (find). Its standard error, with Wine's
         own errors of the run, is kept in driver_errors."""
         out, err = (os.path.join(self.root, name) for name in ("driver.out", "driver.err"))
-        for attempt in range(3):
-            for path in (out, err):
-                if os.path.exists(path):
-                    os.unlink(path)
-            code = self._run(["wine", driver, *[str(a) for a in arguments]], timeout=timeout,
-                             output=out, errors=err, env=dict(self.env, WINEDEBUG="-all,err+all"))
-            self.driver_errors = self.read(err)
-            # Wine now and then fails to lay out a new process's address space
-            # before any of its code runs; the command did nothing, so it is
-            # run again. Any other failure is the command's answer.
-            if not (code != 0 and NOT_STARTED in self.driver_errors and not self.read(out)):
-                break
+        code = self._run_started(["wine", driver, *[str(a) for a in arguments]], err, output=out,
+                                 timeout=timeout, env=dict(self.env, WINEDEBUG="-all,err+all"))
+        self.driver_errors = self.read(err)
         return code, self.read(out)
 
     def drive(self, driver, *arguments, timeout=WAIT_SECONDS):
@@ -212,9 +219,10 @@ class WineSession:
         reg = os.path.join(self.root, "policies.reg")
         with open(reg, "w", encoding="utf-16") as f:
             f.write("\r\n".join(lines) + "\r\n")
-        code = self._run(["wine", "regedit", "/S", reg])
+        errors = os.path.join(self.root, "regedit.err")
+        code = self._run_started(["wine", "regedit", "/S", reg], errors)
         if code != 0:
-            raise RuntimeError(f"regedit failed with {code}")
+            raise RuntimeError(f"regedit failed with {code}: {self.read(errors)[-3000:]}")
 
     # --- Observations ----------------------------------------------------------
     @staticmethod
