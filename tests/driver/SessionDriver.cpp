@@ -49,8 +49,8 @@ const wchar_t* const kUsage =
     L"  boxes                     list warning boxes as JSON lines {caption, text, pid}:\n"
     L"                            pid is the process that owns the box\n"
     L"  close CAPTION             press OK on the box with exactly this caption (waits 5 s)\n"
-    L"  await COUNT               wait until exactly COUNT warning boxes are visible\n"
-    L"                            (at most 5 s)\n"
+    L"  steady                    wait until every warning box raised is up and answers,\n"
+    L"                            and no box thread is busy (at most 5 s and the answers)\n"
     L"  stats                     the window's process: handles, threads, private bytes,\n"
     L"                            working set, CPU time, as one JSON line\n"
     L"  debug TEXT                write TEXT to the debug output (OutputDebugStringW)\n"
@@ -251,23 +251,6 @@ int Close(const std::wstring& caption) {
   return 1;
 }
 
-// A warning raised by one sent tick comes up on its thread while the next
-// ticks are sent: a script waits for it before it lets the sweep look. A box
-// being closed is hidden at once but can stay for a while (Wine waits for
-// the display to withdraw it), so only the visible ones count.
-int Await(std::size_t count) {
-  std::size_t visible = 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::vector<HWND> boxes = WarningBoxes();
-    visible =
-        static_cast<std::size_t>(std::count_if(boxes.begin(), boxes.end(), ::IsWindowVisible));
-    if (visible == count) return 0;
-    ::Sleep(50);
-  }
-  std::fwprintf(stderr, L"%zu warning boxes visible, not %zu\n", visible, count);
-  return 1;
-}
-
 int ThreadCount(DWORD processId) {
   const unique_hfile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
   if (!snapshot) return -1;
@@ -279,6 +262,34 @@ int ThreadCount(DWORD processId) {
     if (entry.th32OwnerProcessID == processId) ++count;
   }
   return count;
+}
+
+// Waits until every warning box the program has raised is up: each box is
+// visible and answers a sent message, and the program has no thread but its
+// main thread and one per box (a box thread that has not made its box yet,
+// or whose box is going, is still busy). The sweep's WM_CLOSE is dropped, by
+// Wine at least, when a busy box thread has not taken it within the sweep's
+// time-out. Forged ticks come milliseconds apart, and the program's own
+// 30-second tick can raise a box at any moment, so a script waits for this
+// before it lets a sweep look, rather than for a number of boxes.
+int Steady() {
+  constexpr UINT kAnswerTimeoutMs = 5000;
+  const HWND window = FindApplicationWindow();
+  if (window == nullptr) return 1;
+  DWORD processId = 0;
+  ::GetWindowThreadProcessId(window, &processId);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::vector<HWND> boxes = WarningBoxes();
+    const bool up = std::all_of(boxes.begin(), boxes.end(), [](HWND box) {
+      DWORD_PTR result = 0;
+      return ::IsWindowVisible(box) &&
+             ::SendMessageTimeoutW(box, WM_NULL, 0, 0, SMTO_NORMAL, kAnswerTimeoutMs, &result) != 0;
+    });
+    if (up && ThreadCount(processId) == static_cast<int>(boxes.size()) + 1) return 0;
+    ::Sleep(50);
+  }
+  std::fwprintf(stderr, L"the warning boxes did not settle\n");
+  return 1;
 }
 
 unsigned long long Milliseconds(const FILETIME& time) {
@@ -468,7 +479,7 @@ int Dispatch(int argc, wchar_t** argv) {
   }
   if (command == L"boxes") return Boxes();
   if (command == L"close" && argc >= 3) return Close(argv[2]);
-  if (command == L"await" && argc >= 3) return Await(Number(argv[2]));
+  if (command == L"steady") return Steady();
   if (command == L"stats") return Stats();
   if (command == L"answer" && argc >= 3) return Answer(Number(argv[2]));
   if (command == L"keys" && argc >= 3) return InjectMany(true, Number(argv[2]));

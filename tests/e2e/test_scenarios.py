@@ -310,7 +310,7 @@ class SweepBound(Scenario):
         # Closing a box keeps its thread busy for about 2 s under Xvfb (Wine
         # waits for the window to be withdrawn); the sweep must not wait for
         # that thread beyond its time-out, whatever else it owns.
-        out = self.script(["slowest"], ["tick"], ["slowest"])
+        out = self.script(["steady"], ["slowest"], ["tick"], ["slowest"])
         slowest = json.loads(out.splitlines()[-1])["slowest_tick_ms"]
         print(f"\nexpiring tick with {boxes} open boxes answered after {slowest:.0f} ms",
               file=sys.stderr)
